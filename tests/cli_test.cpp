@@ -1,0 +1,153 @@
+// The command line of the real binary: options, their order, the help text and exit codes.
+#include "cli.h"
+#include "support/support.h"
+
+#include <gtest/gtest.h>
+
+using testsupport::run;
+using testsupport::velmora_bin;
+
+namespace {
+
+const char* const kHelp =
+    "Velmora 1.0.4 (build 1036)\n"
+    "\n"
+    "  Velmora                    open the window\n"
+    "  Velmora --mini             open in the minimal view\n"
+    "  Velmora --tab <0-3>        overview, connections, processes, statistics\n"
+    "  Velmora --theme dark|light this run only\n"
+    "  Velmora --list             print interfaces and connections, no window\n"
+    "  Velmora --version          print the version\n"
+    "  Velmora --render-icon <size> <file.png>   write the app icon\n";
+
+TEST(CliBinary, VersionAndHelp) {
+    auto r = run(velmora_bin(), {"--version"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, "Velmora 1.0.4 (build 1036)\n");
+    EXPECT_EQ(r.err, "");
+
+    for (const char* opt : {"--help", "-h"}) {
+        r = run(velmora_bin(), {opt});
+        EXPECT_EQ(r.exit_code, 0) << opt;
+        EXPECT_EQ(r.out, kHelp) << opt;
+        EXPECT_EQ(r.err, "") << opt;
+    }
+}
+
+TEST(CliBinary, OptionsAreHonouredLeftToRight) {
+    auto r = run(velmora_bin(), {"--mini", "--version"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, "Velmora 1.0.4 (build 1036)\n");
+
+    r = run(velmora_bin(), {"--version", "--bogus"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, "Velmora 1.0.4 (build 1036)\n");
+    EXPECT_EQ(r.err, "");
+
+    r = run(velmora_bin(), {"--bogus", "--version"});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.err, "unknown option: --bogus\n");
+    EXPECT_EQ(r.out, kHelp);
+
+    // Bare words and single-hyphen words are ignored, so the version still answers.
+    r = run(velmora_bin(), {"bare", "-x", "-", "--version"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, "Velmora 1.0.4 (build 1036)\n");
+
+    // A lone "--" begins with two hyphens, so it is an unknown option.
+    r = run(velmora_bin(), {"--"});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.err, "unknown option: --\n");
+}
+
+TEST(CliBinary, OptionsMissingTheirValueAreUnknown) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--tab"}, {"--mini", "--theme"}, {"--render-icon", "64"}, {"--render-icon"}}) {
+        auto r = run(velmora_bin(), args);
+        EXPECT_EQ(r.exit_code, 2) << args.back();
+        EXPECT_EQ(r.err, "unknown option: " + args[args.size() - 1 - (args.back() == "64")] + "\n");
+        EXPECT_EQ(r.out, kHelp);
+    }
+    // A consumed value is not examined as an option itself.
+    auto r = run(velmora_bin(), {"--theme", "--version", "--help"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, kHelp);
+}
+
+TEST(CliBinary, ListIgnoresEarlierStartOptions) {
+    auto r = run(velmora_bin(), {"--mini", "--list", "--bogus"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_NE(r.out.find("lo "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("kind.loopback"), std::string::npos);
+}
+
+TEST(CliParse, StartOptions) {
+    const char* a1[] = {"velmora", "--tab", "3", "--mini", "--theme", "Light"};
+    auto p = cli::parse(6, a1);
+    EXPECT_EQ(p.action, cli::Action::Window);
+    EXPECT_EQ(p.opts.force_tab, 3);
+    EXPECT_TRUE(p.opts.force_mini);
+    EXPECT_EQ(p.opts.force_theme, "Light");
+
+    const char* a2[] = {"velmora", "--tab", "abc"};
+    p = cli::parse(3, a2);
+    EXPECT_EQ(p.action, cli::Action::Window);
+    EXPECT_EQ(p.opts.force_tab, 0);
+
+    const char* a3[] = {"velmora", "--tab", "-7x"};
+    EXPECT_EQ(cli::parse(3, a3).opts.force_tab, -7);
+
+    const char* a4[] = {"velmora", "--render-icon", "32", "out.png", "--bogus"};
+    p = cli::parse(5, a4);
+    EXPECT_EQ(p.action, cli::Action::RenderIcon);
+    EXPECT_EQ(p.icon_size, "32");
+    EXPECT_EQ(p.icon_file, "out.png");
+
+    const char* a5[] = {"velmora"};
+    p = cli::parse(1, a5);
+    EXPECT_EQ(p.action, cli::Action::Window);
+    EXPECT_EQ(p.opts.force_tab, -1);
+    EXPECT_FALSE(p.opts.force_mini);
+}
+
+TEST(CliText, ControlBytesAreEscapedForTheTerminal) {
+    EXPECT_EQ(cli::printable("eth0"), "eth0");
+    EXPECT_EQ(cli::printable(std::string("a\x1b[31mb", 7)), "a\\x1B[31mb");
+    EXPECT_EQ(cli::printable(std::string("x\x7f\n\t", 4)), "x\\x7F\\x0A\\x09");
+    EXPECT_EQ(cli::printable(std::string("\0", 1)), "\\x00");
+    // Bytes of UTF-8 text stay as they are.
+    EXPECT_EQ(cli::printable("Caf\xc3\xa9"), "Caf\xc3\xa9");
+}
+
+TEST(CliText, InterfaceLineLayout) {
+    net::Interface r;
+    r.name = "br0";
+    r.kind = net::Kind::Bridge;
+    r.operstate = "up";
+    r.mtu = 1500;
+    r.members = {"eth0", "veth1"};
+    r.ipv4 = {"10.0.0.1/24", "10.0.0.2/24"};
+    r.ipv6 = {"fe80::1/64"};
+    r.default_route = true;
+    EXPECT_EQ(cli::interface_line(r),
+              "br0              kind.bridge               up       mtu=1500  speed=-1     "
+              "total=0 members=eth0,veth1, 10.0.0.1/24 10.0.0.2/24 default\n");
+
+    net::Interface w;
+    w.name = std::string("wl\x1b", 3);
+    w.kind = net::Kind::Wireless;
+    w.detail = "";
+    w.operstate = "dormant";
+    w.mtu = 1500;
+    w.speed_mbps = 866;
+    w.counts_in_total = true;
+    w.master = "br0";
+    w.master_kind = "bridge";
+    w.ssid = "caf\xc3\xa9\x07";
+    w.signal_dbm = -61;
+    EXPECT_EQ(cli::interface_line(w),
+              "wl\\x1B           kind.wireless             dormant  mtu=1500  speed=866    "
+              "total=1 master=br0(bridge) ssid=caf\xc3\xa9\\x07 signal=-61\n");
+}
+
+} // namespace

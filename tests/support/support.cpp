@@ -1,0 +1,141 @@
+#include "support.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const std::vector<std::string>& env) {
+    RunResult r;
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return r;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (const auto& e : env) putenv(strdup(e.c_str()));
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open_fds = 2;
+    while (open_fds > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char buf[4096];
+            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                (i == 0 ? r.out : r.err).append(buf, static_cast<size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_fds;
+            }
+        }
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+std::string velmora_bin() { return VELMORA_BIN; }
+
+std::string fixture(const std::string& name) { return std::string(VELMORA_FIXTURES) + "/" + name; }
+
+TempDir::TempDir() {
+    char tmpl[] = "/tmp/velmora-test-XXXXXX";
+    const char* p = mkdtemp(tmpl);
+    m_path = p ? p : "/tmp";
+}
+
+TempDir::~TempDir() {
+    if (m_path.rfind("/tmp/velmora-test-", 0) == 0) {
+        std::string cmd = "chmod -R u+rwx '" + m_path + "' 2>/dev/null; rm -rf '" + m_path + "'";
+        if (system(cmd.c_str()) != 0) {
+        }
+    }
+}
+
+void make_dirs(const std::string& path) {
+    for (size_t i = 1; i <= path.size(); ++i) {
+        if (i == path.size() || path[i] == '/') mkdir(path.substr(0, i).c_str(), 0755);
+    }
+}
+
+void write_file(const std::string& path, const std::string& content) {
+    size_t slash = path.rfind('/');
+    if (slash != std::string::npos && slash > 0) make_dirs(path.substr(0, slash));
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << content;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+std::string TempDir::write(const std::string& rel, const std::string& content) const {
+    std::string p = m_path + "/" + rel;
+    write_file(p, content);
+    return p;
+}
+
+std::string TempDir::link(const std::string& rel, const std::string& target) const {
+    std::string p = m_path + "/" + rel;
+    size_t slash = p.rfind('/');
+    make_dirs(p.substr(0, slash));
+    unlink(p.c_str());
+    if (symlink(target.c_str(), p.c_str()) != 0) perror("symlink");
+    return p;
+}
+
+std::string TempDir::mkdir(const std::string& rel) const {
+    std::string p = m_path + "/" + rel;
+    make_dirs(p);
+    return p;
+}
+
+std::string enter_private_netns() {
+    if (geteuid() != 0) return "needs root for a private network namespace (CI runs as root)";
+    if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0)
+        return std::string("unshare(CLONE_NEWNET|CLONE_NEWNS) failed: ") + strerror(errno);
+    // Keep our mounts out of the parent namespace, then show this namespace's devices.
+    if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return std::string("making / private failed: ") + strerror(errno);
+    if (mount("sysfs", "/sys", "sysfs", 0, nullptr) != 0)
+        return std::string("mounting a fresh sysfs failed: ") + strerror(errno);
+    if (!sh("ip link set lo up")) return "the ip command (iproute2) is missing";
+    return {};
+}
+
+bool sh(const std::string& command) {
+    int rc = system((command + " >/dev/null 2>&1").c_str());
+    return rc == 0;
+}
+
+} // namespace testsupport

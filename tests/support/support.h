@@ -1,0 +1,57 @@
+// Shared helpers of the test suite: running the real binary, temporary directories,
+// fixture paths and private network namespaces.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct RunResult {
+    int exit_code = -1; // -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs `program` with `args` (argv[0] is the program path), waits, and captures both
+// streams. `env` entries of the form NAME=VALUE are added to the environment.
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const std::vector<std::string>& env = {});
+
+// The velmora binary of this build.
+std::string velmora_bin();
+
+// tests/fixtures/<name>
+std::string fixture(const std::string& name);
+
+// A fresh directory under /tmp, removed with everything in it on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return m_path; }
+    // Writes `content` to path()/rel, creating parent directories.
+    std::string write(const std::string& rel, const std::string& content) const;
+    // Creates path()/rel as a symbolic link pointing to `target`.
+    std::string link(const std::string& rel, const std::string& target) const;
+    std::string mkdir(const std::string& rel) const;
+
+private:
+    std::string m_path;
+};
+
+void write_file(const std::string& path, const std::string& content);
+std::string read_file(const std::string& path);
+void make_dirs(const std::string& path);
+
+// Moves this process into a private network and mount namespace with a fresh sysfs on
+// /sys. Returns an empty string on success, otherwise why it is impossible here (tests
+// skip with that reason). CI runs as root, where it always works.
+std::string enter_private_netns();
+
+// Runs a shell command; true when it exited with 0.
+bool sh(const std::string& command);
+
+} // namespace testsupport
