@@ -177,7 +177,7 @@ def parse_po(path, errors):
             elif stripped.startswith("#."):
                 cur.notes.append(stripped[2:].strip())
             continue
-        keyword, _, rest = stripped.partition(" ")
+        keyword, rest = (stripped.split(None, 1) + [""])[:2]
         if keyword in ("msgctxt", "msgid_plural") or keyword.startswith("msgstr["):
             errors.add(where, f"{keyword} is not used by these tables")
             bad = True
@@ -455,7 +455,7 @@ def po_string(keyword, text):
     return f'{keyword} ""\n' + "".join(f'"{c}"\n' for c in chunks)
 
 
-def default_header(code, name):
+def default_header(code):
     return ("Project-Id-Version: Velmora\n"
             f"Language: {code}\n"
             "MIME-Version: 1.0\n"
@@ -476,7 +476,7 @@ def update_po(po_dir, names_path, errors):
         if code == "en":
             continue
         path = os.path.join(po_dir, code + ".po")
-        old, header, fuzzy = {}, default_header(code, name), set()
+        old, header, fuzzy = {}, default_header(code), set()
         if os.path.exists(path):
             entries = parse_po(path, errors)
             if entries is None:
