@@ -67,6 +67,8 @@ bool read_whole(const std::string& path, std::string& data) {
 } // namespace
 
 bool write(const std::string& path, const std::string& content) {
+    // An empty path would create ".tmp" in the working directory.
+    if (path.empty()) return false;
     const std::string tmp = path + ".tmp";
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return false;

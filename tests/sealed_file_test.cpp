@@ -186,11 +186,16 @@ TEST(Sealed, ReadOnlyDirectoryFailsAndKeepsTheOldFile) {
     expect_old_file_kept(path, old_bytes);
 }
 
-TEST(Sealed, ParentThatIsAFileFails) {
+TEST(Sealed, UnwritablePathsFail) {
     TempDir tmp;
     const std::string file = tmp.write("not-a-dir", "x");
     EXPECT_FALSE(sealed::write(file + "/settings.dat", "new"));
     EXPECT_EQ(read_file(file), "x");
+
+    // A store that was never given a path must not write into the working directory.
+    ASSERT_EQ(chdir(tmp.path().c_str()), 0);
+    EXPECT_FALSE(sealed::write("", "new"));
+    EXPECT_FALSE(exists(".tmp"));
 }
 
 // A write that fails part-way (here: the file size limit, which binds root too) removes
