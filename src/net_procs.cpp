@@ -599,7 +599,14 @@ void Tracker::reset_totals() {
 void Tracker::set_resolve(bool on) {
     std::lock_guard lk(m_rmutex);
     m_resolve = on;
-    if (!on) m_rqueue.clear();
+    if (on) return;
+    // Addresses dropped from the queue lose their pending mark too, or they would count as
+    // looked up and never be queued again once lookups are switched back on.
+    for (const std::string& ip : m_rqueue) {
+        auto it = m_names.find(ip);
+        if (it != m_names.end() && it->second.empty()) m_names.erase(it);
+    }
+    m_rqueue.clear();
 }
 
 std::string Tracker::host_name(const std::string& ip) const {

@@ -9,24 +9,8 @@
 #include <atomic>
 #include <fcntl.h>
 #include <memory>
-#include <sys/mount.h>
 
 namespace {
-
-// Replaces the resolver's files in this private mount namespace.
-bool use_resolver_files(const testsupport::TempDir& dir, const std::string& resolv) {
-    const std::pair<const char*, std::string> files[] = {
-        {"hosts", "127.0.0.1 localhost\n10.77.0.2 peer.velmora.test\n"},
-        {"resolv.conf", resolv},
-        {"nsswitch.conf", "hosts: files dns\n"},
-    };
-    for (const auto& [name, text] : files) {
-        const std::string src = dir.write(name, text);
-        if (mount(src.c_str(), (std::string("/etc/") + name).c_str(), nullptr, MS_BIND, nullptr))
-            return false;
-    }
-    return true;
-}
 
 class TrackerThreads : public ::testing::Test {
 protected:
@@ -40,7 +24,8 @@ protected:
 };
 
 TEST_F(TrackerThreads, SampleWhileTheUiReadsResetsAndToggles) {
-    ASSERT_TRUE(use_resolver_files(m_etc, "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"));
+    ASSERT_TRUE(
+        peer::use_resolver_files(m_etc, "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"));
     const int far = peer::connect_remote();
     ASSERT_GE(far, 0);
     std::vector<int> udp;
@@ -109,7 +94,8 @@ TEST_F(TrackerThreads, SampleWhileTheUiReadsResetsAndToggles) {
 TEST_F(TrackerThreads, DestructionWithLookupsPendingJoinsPromptly) {
     // Every lookup waits a full second for a name server that never answers: the peer
     // drops whatever is routed through it.
-    ASSERT_TRUE(use_resolver_files(m_etc, "nameserver 10.88.0.1\noptions timeout:1 attempts:1\n"));
+    ASSERT_TRUE(
+        peer::use_resolver_files(m_etc, "nameserver 10.88.0.1\noptions timeout:1 attempts:1\n"));
     ASSERT_TRUE(testsupport::sh("ip route add 10.88.0.0/16 via 10.77.0.2"));
     // Connections that stay in SYN_SENT give 100 distinct remote addresses to look up.
     std::vector<int> fds;

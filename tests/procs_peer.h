@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <sched.h>
 #include <string>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -150,6 +151,26 @@ inline int local_port(int fd) {
     socklen_t len = sizeof a;
     getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
     return ntohs(a.sin_port);
+}
+
+// Replaces the resolver's files in this private mount namespace: the peer has a name in the
+// hosts file, and `resolv` names the name server.
+inline bool use_resolver_files(const testsupport::TempDir& dir, const std::string& resolv) {
+    const std::pair<const char*, std::string> files[] = {
+        {"hosts", "127.0.0.1 localhost\n10.77.0.2 peer.velmora.test\n"},
+        {"resolv.conf", resolv},
+        {"nsswitch.conf", "hosts: files dns\n"},
+    };
+    for (const auto& [name, text] : files) {
+        const std::string src = dir.write(name, text);
+        const std::string dst = std::string("/etc/") + name;
+        // An earlier test of this process may have covered the file with one since deleted.
+        if (mount(src.c_str(), dst.c_str(), nullptr, MS_BIND, nullptr) != 0 &&
+            (umount2(dst.c_str(), MNT_DETACH) != 0 ||
+             mount(src.c_str(), dst.c_str(), nullptr, MS_BIND, nullptr) != 0))
+            return false;
+    }
+    return true;
 }
 
 // Sleeps until a tracker's throttle lets the next sample through.
