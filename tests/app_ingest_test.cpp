@@ -157,8 +157,8 @@ TEST(AppIngest, InterfacesAppearVanishAndAreRenamed) {
     EXPECT_EQ(lan.sess_rx, 0u);
     auto tail = logger::tail(3);
     ASSERT_GE(tail.size(), 2u);
-    EXPECT_NE(tail[tail.size() - 2].find("interface gone: eth0"), std::string::npos);
-    EXPECT_NE(tail.back().find("interface lan0 kind=kind.ethernet"), std::string::npos);
+    EXPECT_NE(tail[tail.size() - 2].find("interface lan0 kind=kind.ethernet"), std::string::npos);
+    EXPECT_NE(tail.back().find("interface gone: eth0"), std::string::npos);
 
     // Counters of names the application does not know are skipped.
     auto d = record(4.0, {{"lan0", 3000}, {"ghost", 99}});
