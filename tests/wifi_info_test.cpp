@@ -341,6 +341,13 @@ TEST(WifiScan, OnlyWirelessRecordsGetSignal) {
     EXPECT_EQ(list[1].kind, net::Kind::Wireless);
     EXPECT_NE(cli::interface_line(list[1]).find(" signal=-56"), std::string::npos);
 
+    // The benchmark's basic scan leaves the wireless and hardware queries out.
+    auto basic = net::scan_interfaces(testsupport::fixture("wifi"), {}, net::Details::Basic);
+    ASSERT_EQ(basic.size(), 2u);
+    EXPECT_EQ(basic[1].signal_dbm, 0);
+    EXPECT_EQ(basic[1].hw.txqueuelen, 0);
+    EXPECT_EQ(list[1].hw.txqueuelen, 1000);
+
     list[1].ssid = std::string("caf\xC3\xA9\x1B[2J", 9);
     EXPECT_NE(cli::interface_line(list[1]).find(" ssid=caf\xC3\xA9\\x1B[2J "), std::string::npos);
 }
