@@ -1,51 +1,23 @@
 // Cost of the hardware details: loading pci.ids, one hw::query, and what the wireless and
 // hardware queries add to a scan of 50 veth interfaces. The interface benchmarks run in a
 // private network namespace and need root.
+#include "bench_util.h"
 #include "hw_info.h"
 #include "net_stats.h"
 #include "sysfs.h"
 
 #include <benchmark/benchmark.h>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
-#include <sched.h>
 #include <string>
-#include <sys/mount.h>
-#include <unistd.h>
 
 namespace {
 
-constexpr int kVethPairs = 25; // 50 interfaces
+constexpr int kVeths = 50;
 
-bool sh(const std::string& command) {
-    return system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// Empty on success, otherwise why the namespace could not be prepared.
-std::string make_namespace() {
-    if (geteuid() != 0) return "needs root for a private network namespace";
-    if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) return std::string("unshare: ") + strerror(errno);
-    if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return std::string("private /: ") + strerror(errno);
-    if (mount("sysfs", "/sys", "sysfs", 0, nullptr) != 0)
-        return std::string("sysfs: ") + strerror(errno);
-    std::string batch = "link set lo up\n";
-    for (int i = 0; i < kVethPairs; ++i)
-        batch += "link add va" + std::to_string(i) + " type veth peer name vb" + std::to_string(i) +
-                 "\n";
-    const std::string file = "/tmp/velmora-bench-ip." + std::to_string(getpid());
-    FILE* f = fopen(file.c_str(), "w");
-    if (!f) return "cannot write the ip batch file";
-    fputs(batch.c_str(), f);
-    fclose(f);
-    const bool ok = sh("ip -batch " + file);
-    unlink(file.c_str());
-    return ok ? std::string() : "ip -batch failed (iproute2 missing?)";
-}
-
+// Empty once the namespace with the veth devices exists, otherwise why it cannot.
 const std::string& namespace_error() {
-    static const std::string error = make_namespace();
+    static const std::string error = benchutil::fresh_netns_with_veths(kVeths)
+                                         ? std::string()
+                                         : "needs root for a private network namespace";
     return error;
 }
 
@@ -84,9 +56,7 @@ void BM_HwQueryVeth(benchmark::State& state) {
     }
     int i = 0;
     for (auto _ : state) {
-        const std::string name = (i % 2 ? "vb" : "va") + std::to_string((i / 2) % kVethPairs);
-        benchmark::DoNotOptimize(hw::query(name));
-        ++i;
+        benchmark::DoNotOptimize(hw::query("veth" + std::to_string(i++ % kVeths)));
     }
 }
 BENCHMARK(BM_HwQueryVeth)->Unit(benchmark::kMicrosecond);
