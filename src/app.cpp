@@ -414,7 +414,7 @@ void App::paint_base(cairo_t* cr) {
         gpu::end();
         return;
     }
-    gfx::window_bg(cr, m_W, m_H, m_pal);
+    paint_window_bg(cr);
     const double page_h = m_H - kStatusH - kHeaderH;
     const int tab = std::clamp(m_settings.tab, 0, 4);
     cairo_save(cr);
@@ -472,6 +472,25 @@ void App::paint_base(cairo_t* cr) {
     paint_statusbar(cr, m_W, m_H - kStatusH);
 }
 
+void App::paint_window_bg(cairo_t* cr) {
+    const int pw = static_cast<int>(std::ceil(m_W * m_k)), ph = static_cast<int>(std::ceil(m_H * m_k));
+    const std::string key = std::to_string(pw) + "x" + std::to_string(ph) + (m_dark ? "d" : "l");
+    if (!m_bg || key != m_bg_key) {
+        if (m_bg) cairo_surface_destroy(m_bg);
+        m_bg = cairo_image_surface_create(CAIRO_FORMAT_RGB24, std::max(pw, 1), std::max(ph, 1));
+        cairo_surface_set_device_scale(m_bg, m_k, m_k);
+        cairo_t* bg = cairo_create(m_bg);
+        gfx::window_bg(bg, m_W, m_H, m_pal);
+        cairo_destroy(bg);
+        m_bg_key = key;
+    }
+    cairo_save(cr);
+    cairo_set_source_surface(cr, m_bg, 0, 0);
+    cairo_rectangle(cr, 0, 0, m_W, m_H);
+    cairo_fill(cr);
+    cairo_restore(cr);
+}
+
 void App::paint_over(cairo_t* cr) {
     m_over_hits.clear();
     m_has_over = false;
@@ -517,6 +536,8 @@ void App::shutdown_window() {
     }
     if (m_ghost) SDL_DestroyTexture(m_ghost);
     m_ghost = nullptr;
+    if (m_bg) cairo_surface_destroy(m_bg);
+    m_bg = nullptr;
     gpu::shutdown();
     if (m_ren) SDL_DestroyRenderer(m_ren);
     if (m_win) SDL_DestroyWindow(m_win);

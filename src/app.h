@@ -143,6 +143,7 @@ public:
     void paint_over(cairo_t* cr);
     void save_now();
     void shutdown_window();
+    void paint_window_bg(cairo_t* cr);
 
     // ---- sampler and ingestion ----
     void sampler_loop();
@@ -213,8 +214,11 @@ public:
     SDL_BlendMode m_premul = SDL_BLENDMODE_BLEND;
     bool m_software = false;
 
-    // Layers.
+    // Layers. The window background gradient is costly to draw and changes only with the
+    // size and theme, so it is kept ready in `m_bg` (pixel size and theme in `m_bg_key`).
     Layer m_base, m_over;
+    cairo_surface_t* m_bg = nullptr;
+    std::string m_bg_key;
     SDL_Texture* m_ghost = nullptr;
     int m_ghost_pw = 0, m_ghost_ph = 0;
 

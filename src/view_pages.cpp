@@ -7,7 +7,9 @@ double App::paint_overview(cairo_t*, double) { return 0; }
 double App::paint_stats(cairo_t*, double) { return 0; }
 void App::paint_table_page(cairo_t*, double, double, int) {}
 void App::paint_mini(cairo_t* cr, double w, double h, bool over) {
-    if (!over) gfx::window_bg(cr, w, h, m_pal);
+    if (!over) paint_window_bg(cr);
+    (void)w;
+    (void)h;
 }
 
 void App::paint_card(cairo_t* cr, const IfState&, double x, double y, double w, double h) {
