@@ -333,7 +333,7 @@ TEST_F(TrackerKernel, HostNamesFromTheBackgroundResolver) {
             if (tr.host_name(ip).empty()) return false;
         return !tr.host_name(peer::kRemote).empty();
     };
-    for (int i = 0; i < 800 && !all_known(); ++i) usleep(10000);
+    for (int i = 0; i < 1500 && !all_known(); ++i) usleep(10000);
     EXPECT_EQ(tr.host_name(peer::kRemote), "peer.velmora.test");
     for (const char* ip : nameless) EXPECT_EQ(tr.host_name(ip), "-") << ip;
     EXPECT_EQ(tr.host_name("10.77.0.200"), "");
