@@ -56,8 +56,8 @@ Parsed parse(int argc, const char* const* argv) {
 }
 
 std::string version_line() {
-    return std::string(version::kProduct) + " " + version::kVersion + " (build " +
-           version::kBuild + ")\n";
+    return std::string(version::kProduct) + " " + version::kVersion + " (build " + version::kBuild +
+           ")\n";
 }
 
 std::string help_text() {
@@ -93,8 +93,7 @@ std::string interface_line(const net::Interface& r) {
              r.operstate.c_str(), r.mtu, static_cast<long>(r.speed_mbps),
              r.counts_in_total ? 1 : 0);
     std::string line = buf;
-    if (!r.master.empty())
-        line += " master=" + printable(r.master) + "(" + r.master_kind + ")";
+    if (!r.master.empty()) line += " master=" + printable(r.master) + "(" + r.master_kind + ")";
     if (!r.members.empty()) {
         line += " members=";
         for (const auto& m : r.members) line += printable(m) + ",";
