@@ -6,6 +6,7 @@
 // dumps hold exactly the benchmark's sockets; otherwise the machine's own sockets add to
 // both sides. The descriptor walk always covers every process of the machine, as `ss -p`
 // does. A summary against the targets is printed at the end.
+#include "bench_util.h"
 #include "net_procs.h"
 #include "net_stats.h"
 
@@ -301,8 +302,7 @@ BENCHMARK(BM_PeakMemory)
 } // namespace
 
 int main(int argc, char** argv) {
-    if (geteuid() == 0 && unshare(CLONE_NEWNET) == 0 && system("ip link set lo up") == 0)
-        g_private_netns = true;
+    if (geteuid() == 0) g_private_netns = benchutil::fresh_netns_with_veths(0);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
