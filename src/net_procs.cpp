@@ -27,15 +27,33 @@ namespace procs {
 // ---------------------------------------------------------------------------------------
 // Vocabularies: addresses, services, states, users
 
+namespace {
+
+// Dotted IPv4 text. The C library formats it through printf, which dominated the cost of
+// a sample with tens of thousands of sockets.
+std::string dotted(const uint8_t* b) {
+    char buf[16];
+    char* p = buf;
+    for (int i = 0; i < 4; ++i) {
+        unsigned v = b[i];
+        if (v >= 100) *p++ = static_cast<char>('0' + v / 100);
+        if (v >= 10) *p++ = static_cast<char>('0' + v / 10 % 10);
+        *p++ = static_cast<char>('0' + v % 10);
+        if (i < 3) *p++ = '.';
+    }
+    return std::string(buf, static_cast<size_t>(p - buf));
+}
+
+} // namespace
+
 std::string addr_str(int family, const uint32_t addr[4]) {
-    char buf[INET6_ADDRSTRLEN];
     uint8_t bytes[16];
     memcpy(bytes, addr, 16);
-    if (family == AF_INET) return inet_ntop(AF_INET, bytes, buf, sizeof buf) ? buf : "";
+    if (family == AF_INET) return dotted(bytes);
     if (family != AF_INET6) return {};
     static const uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
-    if (memcmp(bytes, kMapped, sizeof kMapped) == 0)
-        return inet_ntop(AF_INET, bytes + 12, buf, sizeof buf) ? buf : "";
+    if (memcmp(bytes, kMapped, sizeof kMapped) == 0) return dotted(bytes + 12);
+    char buf[INET6_ADDRSTRLEN];
     return inet_ntop(AF_INET6, bytes, buf, sizeof buf) ? buf : "";
 }
 
@@ -460,12 +478,11 @@ void Tracker::sample() {
     for (auto& [uid, p] : m_uid_groups) clear_rates(p);
 
     int unmapped = 0;
-    std::map<uint64_t, Conn> next;
     for (Conn& c : conns) {
         uint64_t drx = 0, dtx = 0;
-        auto old = m_prev.find(c.cookie);
-        if (old != m_prev.end()) {
-            const Conn& o = old->second;
+        auto old = std::lower_bound(m_prev.begin(), m_prev.end(), c.cookie);
+        if (old != m_prev.end() && old->cookie == c.cookie) {
+            const PrevCounters& o = *old;
             c.first_seen = o.first_seen;
             if (c.has_bytes && o.has_bytes) {
                 drx = c.rx_bytes >= o.rx_bytes ? c.rx_bytes - o.rx_bytes : 0;
@@ -529,10 +546,26 @@ void Tracker::sample() {
             row->tx_total += dtx;
             if (drx || dtx) row->last_active = now;
         }
-        const uint64_t cookie = c.cookie;
-        next.insert_or_assign(cookie, std::move(c));
     }
-    m_prev = std::move(next);
+
+    // Ascending cookies; a socket listed twice (it moved within the hash tables while the
+    // dump ran) keeps its later record.
+    std::vector<std::pair<uint64_t, uint32_t>> order;
+    order.reserve(conns.size());
+    for (size_t i = 0; i < conns.size(); ++i)
+        order.emplace_back(conns[i].cookie, static_cast<uint32_t>(i));
+    std::sort(order.begin(), order.end());
+    m_prev.clear();
+    m_prev.reserve(order.size());
+    m_snap.conns.clear();
+    m_snap.conns.reserve(order.size());
+    for (size_t k = 0; k < order.size(); ++k) {
+        if (k + 1 < order.size() && order[k + 1].first == order[k].first) continue;
+        Conn& c = conns[order[k].second];
+        m_prev.push_back({c.cookie, c.rx_bytes, c.tx_bytes, c.first_seen, c.has_bytes});
+        m_snap.conns.push_back(std::move(c));
+    }
+    conns = {};
     m_first = false;
 
     for (auto it = m_procs.begin(); it != m_procs.end();) {
@@ -552,9 +585,6 @@ void Tracker::sample() {
     m_snap.diag_ok = diag_ok;
     m_snap.unmapped = unmapped;
     m_snap.t = now;
-    m_snap.conns.clear();
-    m_snap.conns.reserve(m_prev.size());
-    for (const auto& [cookie, c] : m_prev) m_snap.conns.push_back(c);
     m_snap.procs.clear();
     for (const auto& [key, p] : m_procs) m_snap.procs.push_back(p);
     for (const auto& [uid, p] : m_uid_groups)
@@ -613,6 +643,11 @@ std::string Tracker::host_name(const std::string& ip) const {
     std::lock_guard lk(m_rmutex);
     auto it = m_names.find(ip);
     return it == m_names.end() ? std::string() : it->second;
+}
+
+size_t Tracker::pending_lookups() const {
+    std::lock_guard lk(m_rmutex);
+    return m_rqueue.size();
 }
 
 namespace {

@@ -152,6 +152,8 @@ public:
     void reset_totals();
     void set_resolve(bool on);
     std::string host_name(const std::string& ip) const;
+    // Addresses waiting for the resolver thread.
+    size_t pending_lookups() const;
 
     // Duration in seconds of the last real sample, and the earliest time of the next one.
     // Read on the sampling thread only.
@@ -159,6 +161,15 @@ public:
     double next_due() const { return m_next_due; }
 
 private:
+    // What the next sample needs of a connection to compute its deltas.
+    struct PrevCounters {
+        uint64_t cookie = 0;
+        uint64_t rx_bytes = 0;
+        uint64_t tx_bytes = 0;
+        double first_seen = 0;
+        bool has_bytes = false;
+        bool operator<(uint64_t c) const { return cookie < c; }
+    };
     struct ProcKey {
         int pid = 0;
         uint64_t start = 0;
@@ -180,7 +191,9 @@ private:
 
     mutable std::mutex m_mutex;
     Snapshot m_snap;
-    std::map<uint64_t, Conn> m_prev;
+    // The connections of the last sample by ascending cookie; the full records are in
+    // m_snap.conns, in the same order.
+    std::vector<PrevCounters> m_prev;
     std::unordered_map<uint32_t, int> m_inode_pid;
     std::unordered_set<uint32_t> m_unowned;
     std::unordered_map<int, ProcMeta> m_meta;

@@ -350,8 +350,11 @@ TEST(ProcFiles, CommandLinesAndTheNameRule) {
 
 TEST(ProcsVocab, AddressesServicesStatesUsers) {
     uint32_t a[4] = {};
-    inet_pton(AF_INET, "10.0.0.254", a);
-    EXPECT_EQ(procs::addr_str(AF_INET, a), "10.0.0.254");
+    for (const char* ip :
+         {"10.0.0.254", "0.0.0.0", "255.255.255.255", "1.20.100.9", "99.0.10.200"}) {
+        inet_pton(AF_INET, ip, a);
+        EXPECT_EQ(procs::addr_str(AF_INET, a), ip);
+    }
     inet_pton(AF_INET6, "::ffff:192.168.1.9", a);
     EXPECT_EQ(procs::addr_str(AF_INET6, a), "192.168.1.9");
     inet_pton(AF_INET6, "fe80::1:ffff:0:1", a);

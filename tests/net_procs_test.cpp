@@ -12,6 +12,7 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 
@@ -332,7 +333,7 @@ TEST_F(TrackerKernel, HostNamesFromTheBackgroundResolver) {
             if (tr.host_name(ip).empty()) return false;
         return !tr.host_name(peer::kRemote).empty();
     };
-    for (int i = 0; i < 800 && !all_known(); ++i) usleep(10000);
+    for (int i = 0; i < 1500 && !all_known(); ++i) usleep(10000);
     EXPECT_EQ(tr.host_name(peer::kRemote), "peer.velmora.test");
     for (const char* ip : nameless) EXPECT_EQ(tr.host_name(ip), "-") << ip;
     EXPECT_EQ(tr.host_name("10.77.0.200"), "");
@@ -347,6 +348,62 @@ TEST_F(TrackerKernel, HostNamesFromTheBackgroundResolver) {
     tr.sample();
     usleep(300000);
     EXPECT_EQ(tr.host_name("10.77.0.10"), "");
+    for (int fd : fds) close(fd);
+}
+
+TEST_F(TrackerKernel, NameCacheAndQueueStayBounded) {
+    TempDir etc;
+    ASSERT_TRUE(
+        peer::use_resolver_files(etc, "nameserver 10.88.0.1\noptions timeout:1 attempts:1\n"));
+    ASSERT_TRUE(testsupport::sh("ip route add 10.88.0.0/16 via 10.77.0.2"));
+    // 20001 remote addresses, one more than the cache holds, from two processes so that
+    // neither needs more than about 10000 descriptors.
+    rlimit lim{};
+    getrlimit(RLIMIT_NOFILE, &lim);
+    if (lim.rlim_max < 10100) GTEST_SKIP() << "needs 10100 descriptors";
+    lim.rlim_cur = std::max<rlim_t>(lim.rlim_cur, 10100);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lim), 0);
+    auto open_range = [](int from, int to) {
+        std::vector<int> fds;
+        for (int i = from; i < to; ++i) {
+            const std::string ip =
+                "10.88." + std::to_string(1 + i / 250) + "." + std::to_string(1 + i % 250);
+            fds.push_back(udp_socket(ip.c_str(), 53));
+        }
+        return fds;
+    };
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        open_range(10000, 20001);
+        if (write(ready[1], "r", 1) != 1) _exit(1);
+        pause();
+        _exit(0);
+    }
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    std::vector<int> fds = open_range(0, 10000);
+    procs::Tracker tr;
+    tr.set_resolve(false);
+    tr.sample();
+    EXPECT_EQ(tr.pending_lookups(), 0u);
+    tr.set_resolve(true);
+    peer::wait_due(tr);
+    tr.sample();
+    // The cache was cleared, and the queue with it: everything is queued again by the next
+    // sample, so nothing piles up while lookups are slow.
+    EXPECT_EQ(tr.pending_lookups(), 0u);
+    EXPECT_EQ(tr.host_name("10.88.1.1"), "");
+    close(fds.back());
+    fds.pop_back();
+    close(fds.back());
+    fds.pop_back();
+    peer::wait_due(tr);
+    tr.sample();
+    EXPECT_GE(tr.pending_lookups(), 19998u);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
     for (int fd : fds) close(fd);
 }
 
