@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <cstdlib>
@@ -114,8 +115,27 @@ std::string exe_dir(const std::string& root) {
     return slash == std::string::npos ? std::string() : target.substr(0, slash);
 }
 
-template <typename R, typename K> const R* find_range(const std::vector<R>& v, K key) {
-    auto it = std::upper_bound(v.begin(), v.end(), key,
+template <typename R, typename K> std::vector<K> samples_of(const std::vector<R>& v) {
+    std::vector<K> s;
+    s.reserve(v.size() / SAMPLE_STRIDE + 1);
+    for (size_t i = 0; i < v.size(); i += SAMPLE_STRIDE) s.push_back(v[i].a);
+    return s;
+}
+
+// The range holding `key`: the last record whose first address is not above it, when
+// that record reaches it. The samples pick the block of records to search.
+template <typename R, typename K>
+const R* find_range(const std::vector<R>& v, const std::vector<K>& samples, K key) {
+    size_t lo = 0, hi = v.size();
+    if (!samples.empty()) {
+        const size_t j = static_cast<size_t>(std::upper_bound(samples.begin(), samples.end(), key) -
+                                             samples.begin());
+        if (j == 0) return nullptr;
+        lo = (j - 1) * SAMPLE_STRIDE;
+        hi = std::min(v.size(), j * SAMPLE_STRIDE);
+    }
+    const auto first = v.begin() + static_cast<ptrdiff_t>(lo);
+    auto it = std::upper_bound(first, v.begin() + static_cast<ptrdiff_t>(hi), key,
                                [](K k, const R& r) { return k < static_cast<K>(r.a); });
     if (it == v.begin()) return nullptr;
     --it;
@@ -154,7 +174,68 @@ bool parse(std::string_view bytes, Table& out) {
     t.v4 = copy_records<R4>(bytes.data() + 12, n4);
     t.v6 = copy_records<R6>(bytes.data() + end4, n6);
     if (!records_ok(t.v4) || !records_ok(t.v6)) return false;
+    t.s4 = samples_of<R4, uint32_t>(t.v4);
+    t.s6 = samples_of<R6, uint64_t>(t.v6);
     out = std::move(t);
+    return true;
+}
+
+// glibc's inet_pton for IPv6 tests every character against a digit string and costs more
+// than the whole table search, so the plain forms are read here. The rules are those of
+// inet_pton: groups of one to four hex digits, at most one "::", eight groups in all (at
+// least one of them stood for by "::"), nothing else. Forms with a dotted IPv4 tail are
+// left to inet_pton itself.
+// Hex digit values, 16 for every other byte: one load per character instead of three
+// range tests whose branches random address texts keep mispredicting.
+constexpr auto kHex = [] {
+    std::array<unsigned char, 256> t{};
+    for (auto& v : t) v = 16;
+    for (int c = 0; c < 10; ++c) t['0' + c] = static_cast<unsigned char>(c);
+    for (int c = 0; c < 6; ++c) {
+        t['a' + c] = static_cast<unsigned char>(10 + c);
+        t['A' + c] = static_cast<unsigned char>(10 + c);
+    }
+    return t;
+}();
+
+bool parse_ipv6(std::string_view s, unsigned char out[16]) {
+    auto hex = [](char c) -> unsigned { return kHex[static_cast<unsigned char>(c)]; };
+    uint16_t g[8] = {};
+    int n = 0, gap = -1;
+    size_t i = 0;
+    const size_t len = s.size();
+    if (len == 0) return false;
+    if (s[0] == ':') {
+        if (len < 2 || s[1] != ':') return false;
+        gap = 0;
+        i = 2;
+    }
+    while (i < len) {
+        unsigned v = 0;
+        int digits = 0;
+        for (unsigned h; i < len && digits < 5 && (h = hex(s[i])) < 16; ++i, ++digits)
+            v = v * 16 + h;
+        if (i < len && s[i] == '.') {
+            if (s.find('\0') != std::string_view::npos) return false;
+            return inet_pton(AF_INET6, std::string(s).c_str(), out) == 1;
+        }
+        if (digits == 0 || digits > 4 || n == 8) return false;
+        g[n++] = static_cast<uint16_t>(v);
+        if (i == len) break;
+        if (s[i] != ':' || ++i == len) return false; // a stray character or a trailing ":"
+        if (s[i] == ':') {
+            if (gap >= 0) return false;
+            gap = n;
+            ++i;
+        }
+    }
+    if (gap >= 0 ? n == 8 : n != 8) return false;
+    const int zeros = 8 - n;
+    for (int k = 0, src = 0; k < 8; ++k) {
+        const uint16_t v = (gap >= 0 && k >= gap && k < gap + zeros) ? 0 : g[src++];
+        out[2 * k] = static_cast<unsigned char>(v >> 8);
+        out[2 * k + 1] = static_cast<unsigned char>(v & 0xff);
+    }
     return true;
 }
 
@@ -170,17 +251,17 @@ std::string lookup(const Table& t, const std::string& ip) {
             (o1 == 192 && o2 == 168) || (o1 == 169 && o2 == 254) ||
             (o1 == 100 && o2 >= 64 && o2 <= 127))
             return "LAN";
-        const R4* r = find_range(t.v4, x);
+        const R4* r = find_range(t.v4, t.s4, x);
         return r ? std::string(r->cc, 2) : std::string();
     }
-    if (inet_pton(AF_INET6, ip.c_str(), b) != 1) return {};
+    if (!parse_ipv6(ip, b)) return {};
     static const unsigned char loopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
     if ((b[0] & 0xfe) == 0xfc || (b[0] == 0xfe && (b[1] & 0xc0) == 0x80) ||
         std::memcmp(b, loopback, 16) == 0)
         return "LAN";
     uint64_t p = 0;
     for (int i = 0; i < 8; ++i) p = (p << 8) | b[i];
-    const R6* r = find_range(t.v6, p);
+    const R6* r = find_range(t.v6, t.s6, p);
     return r ? std::string(r->cc, 2) : std::string();
 }
 

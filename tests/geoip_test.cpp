@@ -10,8 +10,10 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <latch>
+#include <random>
 #include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -324,6 +326,82 @@ TEST(GeoipLookup, TextThatIsNoAddress) {
         std::string(4096, '1'),
     };
     for (const auto& ip : cases) EXPECT_EQ(geoip::lookup(t, ip), "") << ip;
+}
+
+TEST(GeoipLookup, Ipv6TextReadExactlyLikeInetPton) {
+    auto same = [](const std::string& text) {
+        unsigned char want[16] = {}, got[16] = {};
+        const bool ok_want = inet_pton(AF_INET6, text.c_str(), want) == 1;
+        const bool ok_got = geoip::parse_ipv6(text, got);
+        if (ok_want != ok_got) return ::testing::AssertionFailure() << "accepts differ: " << text;
+        if (ok_got && std::memcmp(want, got, 16) != 0)
+            return ::testing::AssertionFailure() << "bytes differ: " << text;
+        return ::testing::AssertionSuccess();
+    };
+    const char* edge[] = {
+        "",
+        ":",
+        "::",
+        ":::",
+        "::1",
+        "1::",
+        "1:",
+        ":1",
+        "1::2",
+        "1::2::3",
+        "1:2:3:4:5:6:7:8",
+        "1:2:3:4:5:6:7",
+        "1:2:3:4:5:6:7:8:9",
+        "1:2:3:4:5:6:7::",
+        "::2:3:4:5:6:7:8",
+        "1:2:3:4:5:6:7::8",
+        "::1:2:3:4:5:6:7:8",
+        "1:2:3:4::5:6:7:8",
+        "12345::",
+        "01234::",
+        "0000:0000:0000:0000:0000:0000:0000:0001",
+        "ABCD:ef01::",
+        "abcd:EF01::g",
+        "1::2:",
+        "::ffff:1.2.3.4",
+        "::1.2.3.4",
+        "1:2:3:4:5:6:1.2.3.4",
+        "1:2:3:4:5:6:7:1.2.3.4",
+        "::1.2.3",
+        "::1.2.3.04",
+        "::256.1.1.1",
+        "1.2.3.4",
+        "::1.2.3.4:5",
+        "fe80::1%eth0",
+        " ::1",
+        "::1 ",
+        "[::1]",
+        "::-1",
+        "::+1",
+        "1:::2",
+        "::0:",
+        "0x1::",
+    };
+    for (const char* e : edge) EXPECT_TRUE(same(e));
+
+    // Random texts from the characters that matter, and valid addresses with one change.
+    std::mt19937 rng(7);
+    const std::string alphabet = "0123456789abcdefABCDEF:::::...gx %";
+    for (int i = 0; i < 100000; ++i) {
+        std::string t(rng() % 24, ' ');
+        for (char& c : t) c = alphabet[rng() % alphabet.size()];
+        ASSERT_TRUE(same(t));
+    }
+    for (int i = 0; i < 100000; ++i) {
+        char buf[INET6_ADDRSTRLEN];
+        unsigned char b[16];
+        for (auto& x : b) x = static_cast<unsigned char>(rng() % 3 == 0 ? 0 : rng());
+        std::string t = inet_ntop(AF_INET6, b, buf, sizeof buf);
+        ASSERT_TRUE(same(t));
+        t[rng() % t.size()] = alphabet[rng() % alphabet.size()];
+        if (rng() % 2) t.insert(rng() % (t.size() + 1), 1, alphabet[rng() % alphabet.size()]);
+        ASSERT_TRUE(same(t));
+    }
 }
 
 // ---- Candidate paths and the once-only loader ----------------------------------------
