@@ -16,7 +16,7 @@ mode=$1; shift
 
 # Debian packages the build, the tests and the program need.
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git python3
   libsdl2-dev libcairo2-dev libpango1.0-dev libglib2.0-dev libsodium-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev

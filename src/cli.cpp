@@ -53,8 +53,8 @@ Parsed parse(int argc, const char* const* argv) {
 }
 
 std::string version_line() {
-    return std::string(version::kProduct) + " " + version::kVersion + " (build " +
-           version::kBuild + ")\n";
+    return std::string(version::kProduct) + " " + version::kVersion + " (build " + version::kBuild +
+           ")\n";
 }
 
 std::string help_text() {
@@ -90,8 +90,7 @@ std::string interface_line(const net::Interface& r) {
              r.operstate.c_str(), r.mtu, static_cast<long>(r.speed_mbps),
              r.counts_in_total ? 1 : 0);
     std::string line = buf;
-    if (!r.master.empty())
-        line += " master=" + printable(r.master) + "(" + r.master_kind + ")";
+    if (!r.master.empty()) line += " master=" + printable(r.master) + "(" + r.master_kind + ")";
     if (!r.members.empty()) {
         line += " members=";
         for (const auto& m : r.members) line += printable(m) + ",";
@@ -106,7 +105,9 @@ std::string interface_line(const net::Interface& r) {
 
 namespace {
 // FIXME: the socket section (connections and their programs) is not built yet.
-int list_sockets(FILE*) { return 0; }
+int list_sockets(FILE*) {
+    return 0;
+}
 } // namespace
 
 int list(FILE* out) {
@@ -116,9 +117,14 @@ int list(FILE* out) {
 
 int serve(const Parsed& p, FILE* out, FILE* err) {
     switch (p.action) {
-    case Action::Version: fputs(version_line().c_str(), out); return 0;
-    case Action::Help: fputs(help_text().c_str(), out); return 0;
-    case Action::List: return list(out);
+    case Action::Version:
+        fputs(version_line().c_str(), out);
+        return 0;
+    case Action::Help:
+        fputs(help_text().c_str(), out);
+        return 0;
+    case Action::List:
+        return list(out);
     case Action::RenderIcon:
         // FIXME: the icon export arrives with the drawing primitives.
         fputs("Velmora: --render-icon is not built yet\n", err);
@@ -127,7 +133,8 @@ int serve(const Parsed& p, FILE* out, FILE* err) {
         fprintf(err, "unknown option: %s\n", p.bad.c_str());
         fputs(help_text().c_str(), out);
         return 2;
-    case Action::Window: break;
+    case Action::Window:
+        break;
     }
     return 0;
 }

@@ -1,6 +1,7 @@
 // Interface discovery, counters, default routes and classification.
 //
-// Sections: file helpers · counters · classification · scan · routes · kind keys.
+// Sections: file helpers · counter parsing · classification · scan · routes ·
+// public entry points.
 
 #include "net_stats.h"
 
@@ -42,7 +43,7 @@ long read_long(const std::string& path, long fallback) {
     return v;
 }
 
-// ---- counters -----------------------------------------------------------------------
+// ---- counter parsing -------------------------------------------------------------------
 
 // Parses up to `want` unsigned decimal numbers separated by blanks, as "%llu" would.
 int parse_u64s(const char* p, const char* end, uint64_t* out, int want) {
@@ -60,8 +61,8 @@ int parse_u64s(const char* p, const char* end, uint64_t* out, int want) {
 // ---- classification -----------------------------------------------------------------
 
 constexpr const char* kMobileDrivers[] = {
-    "qmi_wwan", "cdc_mbim", "rndis_host",  "ipheth",    "cdc_ncm",
-    "huawei_cdc_ncm", "mhi_net", "option", "sierra_net", "cdc_ether_wwan",
+    "qmi_wwan",       "cdc_mbim", "rndis_host", "ipheth",     "cdc_ncm",
+    "huawei_cdc_ncm", "mhi_net",  "option",     "sierra_net", "cdc_ether_wwan",
 };
 
 bool is_mobile_driver(const std::string& driver) {
@@ -95,7 +96,8 @@ void read_vlan(Interface& r, const std::string& root, const std::string& P) {
         std::string line = text.substr(pos, nl - pos);
         pos = nl + 1;
         size_t v = line.find("VID:");
-        if (v != std::string::npos) r.vlan_id = static_cast<int>(strtol(line.c_str() + v + 4, nullptr, 10));
+        if (v != std::string::npos)
+            r.vlan_id = static_cast<int>(strtol(line.c_str() + v + 4, nullptr, 10));
         size_t d = line.find("Device:");
         if (d != std::string::npos) {
             auto words = sysfs::split_ws(line.substr(d + 7));
@@ -206,8 +208,10 @@ void classify(Interface& r, const std::string& root) {
         r.detail = "IPv6-in-IPv6";
     } else if (virt) {
         r.kind = Kind::Virtual;
-        if (starts_with(r.name, "veth")) r.detail = "veth";
-        else if (starts_with(r.name, "dummy")) r.detail = "dummy";
+        if (starts_with(r.name, "veth"))
+            r.detail = "veth";
+        else if (starts_with(r.name, "dummy"))
+            r.detail = "dummy";
     } else if (type == 1) {
         r.kind = Kind::Ethernet;
         if (r.bus == "usb") r.detail = "USB";
@@ -244,8 +248,10 @@ Interface scan_one(const std::string& root, const std::string& name,
     r.operstate = read_line(P + "/operstate");
     if (r.operstate.empty() && fl != flags.end()) {
         r.carrier = (fl->second & (IFF_RUNNING | kIffLowerUp)) != 0;
-        if (!(fl->second & IFF_UP)) r.operstate = "down";
-        else r.operstate = r.carrier ? "up" : "lowerlayerdown";
+        if (!(fl->second & IFF_UP))
+            r.operstate = "down";
+        else
+            r.operstate = r.carrier ? "up" : "lowerlayerdown";
     }
     if (r.ifindex == 0) r.ifindex = static_cast<int>(if_nametoindex(name.c_str()));
     r.mtu = static_cast<int>(read_long(P + "/mtu", 0));
@@ -260,8 +266,8 @@ Interface scan_one(const std::string& root, const std::string& name,
     if (r.duplex == "unknown") r.duplex.clear();
     r.master = sysfs::basename_of(sysfs::link_target(P + "/master"));
     if (!r.master.empty()) {
-        r.master_kind = sysfs::exists(root + "/sys/class/net/" + r.master + "/bonding") ? "bond"
-                                                                                        : "bridge";
+        r.master_kind =
+            sysfs::exists(root + "/sys/class/net/" + r.master + "/bonding") ? "bond" : "bridge";
         if (r.master_kind == "bond") r.slave_state = read_line(P + "/bonding_slave/state");
     }
     classify(r, root);
@@ -296,50 +302,54 @@ Interface* find_by_name(std::vector<Interface>& list, const std::string& name) {
     return (it != list.end() && it->name == name) ? &*it : nullptr;
 }
 
-void add_routes(std::vector<Interface>& list, const std::string& root) {
-    std::string text = sysfs::read_file(root + "/proc/net/route");
-    size_t pos = text.find('\n'); // the header line
-    while (pos != std::string::npos && pos < text.size()) {
-        size_t start = pos + 1;
-        pos = text.find('\n', start);
-        auto w = sysfs::split_ws(text.substr(start, pos == std::string::npos ? std::string::npos
-                                                                             : pos - start));
-        if (w.size() < 8) continue;
-        if (w[1] != "00000000" || w[7] != "00000000") continue;
-        Interface* r = find_by_name(list, w[0]);
-        if (!r) continue;
-        r->default_route = true;
-        if (w[2] != "00000000" && r->gateway.empty()) {
-            // The kernel prints the network-order address as a native number, so storing
-            // the parsed number unchanged gives the address bytes in the right order.
-            uint32_t g = static_cast<uint32_t>(strtoul(w[2].c_str(), nullptr, 16));
-            char buf[INET_ADDRSTRLEN] = {};
-            inet_ntop(AF_INET, &g, buf, sizeof buf);
-            r->gateway = buf;
-        }
-    }
-
-    text = sysfs::read_file(root + "/proc/net/ipv6_route");
-    pos = 0;
-    while (pos < text.size()) {
-        size_t nl = text.find('\n', pos);
-        if (nl == std::string::npos) nl = text.size();
-        auto w = sysfs::split_ws(text.substr(pos, nl - pos));
-        pos = nl + 1;
-        if (w.size() < 10) continue;
-        // The kernel's unreachable default on "lo" is not a way out of the machine.
-        if (w[0] == std::string(32, '0') && w[1] == "00" && w[9] != "lo") {
-            if (Interface* r = find_by_name(list, w[9])) r->default_route = true;
-        }
-    }
-}
-
 } // namespace
 
 double monotonic_seconds() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+void parse_counters(std::string_view text, CounterSample* out) {
+    out->names.clear();
+    out->values.clear();
+    const char* p = text.data();
+    const char* end = p + text.size();
+    int line_no = 0;
+    while (p < end) {
+        const char* nl = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
+        const char* line_end = nl ? nl : end;
+        const char* next = nl ? nl + 1 : end;
+        // Lines are read as if through a 512-byte buffer: longer ones are cut.
+        if (line_end - p > 511) line_end = p + 511;
+        if (line_no++ < 2) {
+            p = next;
+            continue;
+        }
+        const char* colon =
+            static_cast<const char*>(memchr(p, ':', static_cast<size_t>(line_end - p)));
+        if (colon) {
+            uint64_t v[16];
+            if (parse_u64s(colon + 1, line_end, v, 16) == 16) {
+                const char* name = p;
+                while (name < colon && *name == ' ') ++name;
+                out->names.emplace_back(name, static_cast<size_t>(colon - name));
+                Counters c;
+                c.rx_bytes = v[0];
+                c.rx_packets = v[1];
+                c.rx_errors = v[2];
+                c.rx_dropped = v[3];
+                c.multicast = v[7];
+                c.tx_bytes = v[8];
+                c.tx_packets = v[9];
+                c.tx_errors = v[10];
+                c.tx_dropped = v[11];
+                c.collisions = v[13];
+                out->values.push_back(c);
+            }
+        }
+        p = next;
+    }
 }
 
 bool read_counters(CounterSample* out, const std::string& root) {
@@ -363,43 +373,49 @@ bool read_counters(CounterSample* out, const std::string& root) {
     }
     ::close(fd);
 
-    const char* p = buf.data();
-    const char* end = p + buf.size();
-    int line_no = 0;
-    while (p < end) {
-        const char* nl = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
-        const char* line_end = nl ? nl : end;
-        const char* next = nl ? nl + 1 : end;
-        // Lines are read as if through a 512-byte buffer: longer ones are cut.
-        if (line_end - p > 511) line_end = p + 511;
-        if (line_no++ < 2) {
-            p = next;
-            continue;
-        }
-        const char* colon = static_cast<const char*>(memchr(p, ':', static_cast<size_t>(line_end - p)));
-        if (colon) {
-            uint64_t v[16];
-            if (parse_u64s(colon + 1, line_end, v, 16) == 16) {
-                const char* name = p;
-                while (name < colon && *name == ' ') ++name;
-                out->names.emplace_back(name, static_cast<size_t>(colon - name));
-                Counters c;
-                c.rx_bytes = v[0];
-                c.rx_packets = v[1];
-                c.rx_errors = v[2];
-                c.rx_dropped = v[3];
-                c.multicast = v[7];
-                c.tx_bytes = v[8];
-                c.tx_packets = v[9];
-                c.tx_errors = v[10];
-                c.tx_dropped = v[11];
-                c.collisions = v[13];
-                out->values.push_back(c);
-            }
-        }
-        p = next;
-    }
+    parse_counters(buf, out);
     return true;
+}
+
+void apply_routes(std::vector<Interface>& list, std::string_view route,
+                  std::string_view ipv6_route) {
+    auto lines = [](std::string_view text, auto&& fn) {
+        size_t pos = 0;
+        while (pos < text.size()) {
+            size_t nl = text.find('\n', pos);
+            if (nl == std::string_view::npos) nl = text.size();
+            fn(text.substr(pos, nl - pos));
+            pos = nl + 1;
+        }
+    };
+    bool header = true;
+    lines(route, [&](std::string_view line) {
+        if (header) {
+            header = false;
+            return;
+        }
+        auto w = sysfs::split_ws(std::string(line));
+        if (w.size() < 8 || w[1] != "00000000" || w[7] != "00000000") return;
+        Interface* r = find_by_name(list, w[0]);
+        if (!r) return;
+        r->default_route = true;
+        if (w[2] != "00000000" && r->gateway.empty()) {
+            // The kernel prints the network-order address as a native number, so storing
+            // the parsed number unchanged gives the address bytes in the right order.
+            uint32_t g = static_cast<uint32_t>(strtoul(w[2].c_str(), nullptr, 16));
+            char buf[INET_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET, &g, buf, sizeof buf);
+            r->gateway = buf;
+        }
+    });
+    lines(ipv6_route, [&](std::string_view line) {
+        auto w = sysfs::split_ws(std::string(line));
+        if (w.size() < 10) return;
+        // The kernel's unreachable default on "lo" is not a way out of the machine.
+        if (w[0] == std::string(32, '0') && w[1] == "00" && w[9] != "lo") {
+            if (Interface* r = find_by_name(list, w[9])) r->default_route = true;
+        }
+    });
 }
 
 std::vector<IfAddr> read_ifaddrs() {
@@ -418,15 +434,16 @@ std::vector<IfAddr> read_ifaddrs() {
                 memcpy(e.addr.data(), &reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr, 4);
                 if (a->ifa_netmask) {
                     e.has_mask = true;
-                    memcpy(e.mask.data(), &reinterpret_cast<sockaddr_in*>(a->ifa_netmask)->sin_addr, 4);
+                    memcpy(e.mask.data(), &reinterpret_cast<sockaddr_in*>(a->ifa_netmask)->sin_addr,
+                           4);
                 }
             } else if (e.family == AF_INET6) {
                 e.has_addr = true;
                 memcpy(e.addr.data(), &reinterpret_cast<sockaddr_in6*>(a->ifa_addr)->sin6_addr, 16);
                 if (a->ifa_netmask) {
                     e.has_mask = true;
-                    memcpy(e.mask.data(), &reinterpret_cast<sockaddr_in6*>(a->ifa_netmask)->sin6_addr,
-                           16);
+                    memcpy(e.mask.data(),
+                           &reinterpret_cast<sockaddr_in6*>(a->ifa_netmask)->sin6_addr, 16);
                 }
             }
         }
@@ -452,7 +469,8 @@ std::vector<Interface> scan_interfaces(const std::string& root, const std::vecto
     }
     // list_dir already sorts by byte order, so the result is sorted by name.
     add_addresses(out, addrs);
-    add_routes(out, root);
+    apply_routes(out, sysfs::read_file(root + "/proc/net/route"),
+                 sysfs::read_file(root + "/proc/net/ipv6_route"));
 
     for (auto& r : out) {
         if (r.kind == Kind::Wireless) wifi::query(r, root);
@@ -470,17 +488,28 @@ std::vector<Interface> scan_interfaces(const std::string& root, const std::vecto
 
 const char* kind_key(Kind kind) {
     switch (kind) {
-    case Kind::Ethernet: return "kind.ethernet";
-    case Kind::Wireless: return "kind.wireless";
-    case Kind::Mobile: return "kind.mobile";
-    case Kind::Bond: return "kind.bond";
-    case Kind::Bridge: return "kind.bridge";
-    case Kind::Vlan: return "kind.vlan";
-    case Kind::Vpn: return "kind.vpn";
-    case Kind::Tunnel: return "kind.tunnel";
-    case Kind::Virtual: return "kind.virtual";
-    case Kind::Loopback: return "kind.loopback";
-    default: return "kind.other";
+    case Kind::Ethernet:
+        return "kind.ethernet";
+    case Kind::Wireless:
+        return "kind.wireless";
+    case Kind::Mobile:
+        return "kind.mobile";
+    case Kind::Bond:
+        return "kind.bond";
+    case Kind::Bridge:
+        return "kind.bridge";
+    case Kind::Vlan:
+        return "kind.vlan";
+    case Kind::Vpn:
+        return "kind.vpn";
+    case Kind::Tunnel:
+        return "kind.tunnel";
+    case Kind::Virtual:
+        return "kind.virtual";
+    case Kind::Loopback:
+        return "kind.loopback";
+    default:
+        return "kind.other";
     }
 }
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace net {
@@ -106,6 +107,12 @@ std::vector<IfAddr> read_ifaddrs();
 // Full description of every interface, sorted by name. Never fails.
 std::vector<Interface> scan_interfaces(const std::string& root = "");
 std::vector<Interface> scan_interfaces(const std::string& root, const std::vector<IfAddr>& addrs);
+
+// The parsers behind the readers above, taking the files' text (tests and fuzzers feed
+// them directly). `list` must be sorted by name.
+void parse_counters(std::string_view text, CounterSample* out);
+void apply_routes(std::vector<Interface>& list, std::string_view route,
+                  std::string_view ipv6_route);
 
 // Translation key of a kind ("kind.ethernet" ...); "kind.other" for anything unknown.
 const char* kind_key(Kind kind);

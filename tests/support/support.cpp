@@ -61,9 +61,13 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
     return r;
 }
 
-std::string velmora_bin() { return VELMORA_BIN; }
+std::string velmora_bin() {
+    return VELMORA_BIN;
+}
 
-std::string fixture(const std::string& name) { return std::string(VELMORA_FIXTURES) + "/" + name; }
+std::string fixture(const std::string& name) {
+    return std::string(VELMORA_FIXTURES) + "/" + name;
+}
 
 TempDir::TempDir() {
     char tmpl[] = "/tmp/velmora-test-XXXXXX";

@@ -1,0 +1,194 @@
+// Display strings of rates, amounts, packet rates, link speeds, times and days, with the
+// decimal point of English and the decimal comma of German.
+#include "format.h"
+#include "l10n.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+#include <string>
+
+namespace {
+
+void language(const char* code) {
+    setenv("LANGUAGE", "en", 1);
+    L10n::init("");
+    L10n::setLanguage(code);
+    ASSERT_EQ(L10n::currentLanguage(), code);
+}
+
+struct Row {
+    std::string got;
+    const char* en;
+    const char* de; // nullptr: the same as English
+};
+
+// The same calls in both languages: only '.' produced by the number printing changes.
+std::vector<Row> worked_results() {
+    return {
+        {fmt::rate(0, false), "0 B/s", nullptr},
+        {fmt::rate(999.4, false), "999 B/s", nullptr},
+        {fmt::rate(1234, false), "1.23 kB/s", "1,23 kB/s"},
+        {fmt::rate(1234, true), "9.87 kbit/s", "9,87 kbit/s"},
+        {fmt::rate(125000000, true), "1.00 Gbit/s", "1,00 Gbit/s"},
+        {fmt::rate(-5, false), "0 B/s", nullptr},
+        {fmt::bytes(0), "0 B", nullptr},
+        {fmt::bytes(1536), "1.54 kB", "1,54 kB"},
+        {fmt::bytes(45600000), "45.6 MB", "45,6 MB"},
+        {fmt::bytes(1200000000000000000ULL), "1200 PB", nullptr},
+        {fmt::pps(7.5), "7.5", "7,5"},
+        {fmt::pps(950), "950", nullptr},
+        {fmt::pps(12345), "12.3 k", "12,3 k"},
+        {fmt::pps(2500000), "2.50 M", "2,50 M"},
+        {fmt::duration(59.9), "0:59", nullptr},
+        {fmt::duration(3725), "1:02:05", nullptr},
+        {fmt::duration(-1), "0:00", nullptr},
+        {fmt::speed_mbps(100), "100 Mbit/s", nullptr},
+        {fmt::speed_mbps(1000), "1 Gbit/s", nullptr},
+        {fmt::speed_mbps(2500), "2.5 Gbit/s", "2,5 Gbit/s"},
+        {fmt::speed_mbps(1600000), "1.6 Tbit/s", "1,6 Tbit/s"},
+        {fmt::speed_mbps(0), "", nullptr},
+        {fmt::date(20240105), "2024-01-05", nullptr},
+        // Edge cases.
+        {fmt::rate(999.5, false), "1.00 kB/s", "1,00 kB/s"}, // the step is at 999.5
+        {fmt::rate(999.49, false), "999 B/s", nullptr},
+        {fmt::rate(5000e12, false), "5000 TB/s", nullptr}, // rates have no peta unit
+        {fmt::rate(0.004, false), "0.00 B/s", "0,00 B/s"}, // only exact zero loses decimals
+        {fmt::rate(-0.0, false), "0 B/s", nullptr},
+        {fmt::rate(125, true), "1.00 kbit/s", "1,00 kbit/s"},
+        {fmt::bytes(99960), "100.0 kB", "100,0 kB"},   // chosen on the unrounded 99.96
+        {fmt::bytes(9996000), "10.00 MB", "10,00 MB"}, // chosen on the unrounded 9.996
+        {fmt::bytes(999), "999 B", nullptr},
+        {fmt::bytes(999499), "999 kB", nullptr},
+        {fmt::bytes(999600), "1.00 MB", "1,00 MB"},
+        {fmt::bytes(UINT64_MAX), "18447 PB", nullptr}, // unsigned over the whole range
+        {fmt::bytes(uint64_t{1} << 63), "9223 PB", nullptr},
+        {fmt::pps(0), "0.0", "0,0"},
+        {fmt::pps(9.99), "10.0", "10,0"},
+        {fmt::pps(10), "10", nullptr},
+        {fmt::pps(999.4), "999", nullptr},
+        {fmt::pps(1000), "1.00 k", "1,00 k"},
+        {fmt::pps(999999), "1000 k", nullptr},
+        {fmt::pps(1000000), "1.00 M", "1,00 M"},
+        {fmt::pps(-2.5), "-2.5", "-2,5"},
+        {fmt::duration(0), "0:00", nullptr},
+        {fmt::duration(3599.9), "59:59", nullptr},
+        {fmt::duration(3600), "1:00:00", nullptr},
+        {fmt::duration(90000), "25:00:00", nullptr}, // hours do not wrap into days
+        {fmt::duration(std::nan("")), "0:00", nullptr},
+        {fmt::speed_mbps(999), "999 Mbit/s", nullptr},
+        {fmt::speed_mbps(-1), "", nullptr},
+        {fmt::speed_mbps(10000), "10 Gbit/s", nullptr},
+        {fmt::speed_mbps(999999), "1000.0 Gbit/s", "1000,0 Gbit/s"},
+        {fmt::speed_mbps(1000000), "1 Tbit/s", nullptr},
+        {fmt::speed_mbps(25000), "25 Gbit/s", nullptr},
+        {fmt::number(1234567.891, 2), "1234567.89", "1234567,89"}, // no grouping
+        {fmt::number(-0.5, 1), "-0.5", "-0,5"},
+        {fmt::number(42, 0), "42", nullptr},
+        {fmt::date(19991231), "1999-12-31", nullptr},
+        {fmt::date(20241340), "2024-13-40", nullptr}, // not checked, as documented
+        {fmt::date(5), "0000-00-05", nullptr},
+    };
+}
+
+TEST(Format, WorkedResultsInEnglish) {
+    language("en");
+    for (const auto& r : worked_results()) EXPECT_EQ(r.got, r.en);
+}
+
+TEST(Format, WorkedResultsInGerman) {
+    language("de");
+    for (const auto& r : worked_results()) EXPECT_EQ(r.got, r.de ? r.de : r.en) << r.en;
+}
+
+TEST(Format, SeparatorFollowsTheLanguageSwitch) {
+    language("fr");
+    EXPECT_EQ(fmt::number(1.5, 1), "1,5");
+    L10n::setLanguage("ja");
+    EXPECT_EQ(fmt::number(1.5, 1), "1.5");
+    L10n::setLanguage("ku");
+    EXPECT_EQ(fmt::rate(1500, true), "12,0 kbit/s");
+}
+
+TEST(Format, NonFiniteAndHugeInputs) {
+    language("de");
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    // A NaN rate is shown, not passed off as zero; infinity climbs to the last unit.
+    EXPECT_EQ(fmt::rate(nan, false), "nan B/s");
+    EXPECT_EQ(fmt::rate(inf, true), "inf Tbit/s");
+    EXPECT_EQ(fmt::rate(-inf, false), "0 B/s");
+    EXPECT_EQ(fmt::pps(inf), "inf M");
+    // Far beyond the 64-byte print buffer: all digits, not a cut number.
+    const std::string big = fmt::rate(1e300, false);
+    EXPECT_EQ(big.size(), 289u + std::string(" TB/s").size()) << big;
+    EXPECT_EQ(big.substr(0, 4), "1000");
+    EXPECT_EQ(fmt::number(1e80, 1).size(), 83u);
+    EXPECT_EQ(fmt::number(1e80, 1).substr(81), ",0");
+    EXPECT_EQ(fmt::duration(1e300), "2555555555555555:33:20");
+    EXPECT_EQ(fmt::duration(inf), "2555555555555555:33:20");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Local times. The rule is written out, so no time-zone database is needed.
+
+void central_europe() {
+    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+    tzset();
+}
+
+// 2024-03-31 00:59:59 UTC: the last second of winter time in Central Europe (01:59:59 CET);
+// one second later it is 03:00:00 CEST.
+const double kBeforeSpring = 1711846799;
+
+TEST(Format, MomentAndStampFollowTheLocalZone) {
+    language("en");
+    central_europe();
+    EXPECT_EQ(fmt::stamp(kBeforeSpring, true), "2024-03-31 01:59");
+    EXPECT_EQ(fmt::stamp(kBeforeSpring + 1, true), "2024-03-31 03:00");
+    EXPECT_EQ(fmt::moment(kBeforeSpring, 3600), "01:59");
+    EXPECT_EQ(fmt::moment(kBeforeSpring + 1, 3600), "03:00");
+    // Autumn: 2024-10-27 00:30 UTC is 02:30 CEST, one hour later 02:30 CET again.
+    EXPECT_EQ(fmt::stamp(1729989000, true), "2024-10-27 02:30");
+    EXPECT_EQ(fmt::stamp(1729989000 + 3600, true), "2024-10-27 02:30");
+    EXPECT_EQ(fmt::stamp(1729989000 + 7200, true), "2024-10-27 03:30");
+
+    // The epoch is truncated toward zero, not rounded.
+    EXPECT_EQ(fmt::stamp(kBeforeSpring + 0.999, true), "2024-03-31 01:59");
+    // The day changes at local midnight: 2024-01-04 23:30 UTC is already the 5th here.
+    EXPECT_EQ(fmt::stamp(1704411000, false), "2024-01-05");
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    EXPECT_EQ(fmt::stamp(1704411000, false), "2024-01-04");
+    EXPECT_EQ(fmt::stamp(0, true), "1970-01-01 00:00");
+    EXPECT_EQ(fmt::stamp(-1.5, true), "1969-12-31 23:59");
+}
+
+TEST(Format, MomentChoosesItsPatternBySpan) {
+    language("en");
+    central_europe();
+    const double t = 1710681900; // 2024-03-17 13:25 UTC, 14:25 CET
+    EXPECT_EQ(fmt::moment(t, 60), "14:25");
+    EXPECT_EQ(fmt::moment(t, 87264), "14:25"); // one day and 1 % still shows the time
+    EXPECT_EQ(fmt::moment(t, 87265), "03-17");
+    EXPECT_EQ(fmt::moment(t, 2678400), "03-17"); // 31 days
+    EXPECT_EQ(fmt::moment(t, 2678401), "2024-03");
+    EXPECT_EQ(fmt::moment(t, 1e12), "2024-03");
+}
+
+TEST(Format, TimesWithoutAnAnswerAreEmpty) {
+    language("en");
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    for (double bad :
+         {std::nan(""), std::numeric_limits<double>::infinity(), -1e30, 1e30, 9.3e18, 1e17}) {
+        EXPECT_EQ(fmt::stamp(bad, true), "") << bad;
+        EXPECT_EQ(fmt::moment(bad, 60), "") << bad;
+    }
+}
+
+} // namespace
