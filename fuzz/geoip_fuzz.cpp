@@ -1,10 +1,13 @@
 // Arbitrary bytes as a country table file. The reader must reject what it cannot use
 // without reading past the input, and an accepted table must answer for its own bounds.
+// The same bytes, read as address text, must be judged by the lookup's own IPv6 reader
+// exactly as inet_pton judges them.
 #include "geoip.h"
 
 #include <arpa/inet.h>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -33,6 +36,14 @@ void expect(const std::string& got, const char* cc) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size < 64 ? size : 64);
+    if (text.find('\0') == std::string::npos) {
+        unsigned char want[16] = {}, got[16] = {};
+        const bool ok = inet_pton(AF_INET6, text.c_str(), want) == 1;
+        if (geoip::parse_ipv6(text, got) != ok || (ok && std::memcmp(want, got, 16) != 0))
+            __builtin_trap();
+    }
+
     geoip::Table t;
     if (!geoip::parse(std::string_view(reinterpret_cast<const char*>(data), size), t)) return 0;
     size_t n = 0;

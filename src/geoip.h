@@ -14,7 +14,8 @@
 namespace geoip {
 
 // File and memory layout of one range (no padding): first and last address as numbers,
-// and the two-letter country code, not terminated.
+// and the two-letter country code, not terminated. Being packed, the fields may sit at odd
+// addresses: read them by value, never bind a reference or pointer to them.
 #pragma pack(push, 1)
 struct R4 {
     uint32_t a;

@@ -78,8 +78,8 @@ TEST_F(GeoipConvert, SortsAndMergesIPv4) {
                 {ip4("2.0.4.0"), ip4("2.0.8.255"), "CN"},
                 {ip4("2.0.10.0"), ip4("2.0.10.255"), "CN"}};
     for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(c.table.v4[i].a, want[i].a) << i;
-        EXPECT_EQ(c.table.v4[i].b, want[i].b) << i;
+        EXPECT_EQ(uint64_t{c.table.v4[i].a}, want[i].a) << i;
+        EXPECT_EQ(uint64_t{c.table.v4[i].b}, want[i].b) << i;
         EXPECT_EQ(std::string(c.table.v4[i].cc, 2), want[i].cc) << i;
     }
     EXPECT_TRUE(c.table.v6.empty());
@@ -114,8 +114,8 @@ TEST_F(GeoipConvert, IPv6RangesBecomeDisjointPrefixRanges) {
     };
     ASSERT_EQ(c.table.v6.size(), std::size(want));
     for (size_t i = 0; i < std::size(want); ++i) {
-        EXPECT_EQ(c.table.v6[i].a, want[i].a) << i;
-        EXPECT_EQ(c.table.v6[i].b, want[i].b) << i;
+        EXPECT_EQ(uint64_t{c.table.v6[i].a}, want[i].a) << i;
+        EXPECT_EQ(uint64_t{c.table.v6[i].b}, want[i].b) << i;
         EXPECT_EQ(std::string(c.table.v6[i].cc, 2), want[i].cc) << i;
     }
     EXPECT_EQ(geoip::lookup(c.table, "2001:db8:0:4::1"), "BE");
