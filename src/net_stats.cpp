@@ -457,7 +457,8 @@ std::vector<Interface> scan_interfaces(const std::string& root) {
     return scan_interfaces(root, read_ifaddrs());
 }
 
-std::vector<Interface> scan_interfaces(const std::string& root, const std::vector<IfAddr>& addrs) {
+std::vector<Interface> scan_interfaces(const std::string& root, const std::vector<IfAddr>& addrs,
+                                       Details details) {
     std::map<std::string, unsigned> flags;
     for (const auto& a : addrs) flags[a.name] |= a.flags;
 
@@ -473,12 +474,13 @@ std::vector<Interface> scan_interfaces(const std::string& root, const std::vecto
                  sysfs::read_file(root + "/proc/net/ipv6_route"));
 
     for (auto& r : out) {
-        if (r.kind == Kind::Wireless) wifi::query(r, root);
+        const bool all = details == Details::All;
+        if (all && r.kind == Kind::Wireless) wifi::query(r, root);
         if (r.kind == Kind::Loopback) {
             r.counts_in_total = false;
             continue;
         }
-        r.hw = hw::query(r.name, root);
+        if (all) r.hw = hw::query(r.name, root);
         const bool physical = r.kind == Kind::Ethernet || r.kind == Kind::Wireless ||
                               r.kind == Kind::Mobile || r.kind == Kind::Bond;
         r.counts_in_total = physical && r.master_kind != "bond";

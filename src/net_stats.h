@@ -104,9 +104,14 @@ bool read_counters(CounterSample* out, const std::string& root = "");
 // The kernel's address list (empty when getifaddrs fails).
 std::vector<IfAddr> read_ifaddrs();
 
+// What a scan fills in. The program always wants everything; `Basic` leaves out the
+// wireless and hardware queries so that benchmarks can weigh them.
+enum class Details { All, Basic };
+
 // Full description of every interface, sorted by name. Never fails.
 std::vector<Interface> scan_interfaces(const std::string& root = "");
-std::vector<Interface> scan_interfaces(const std::string& root, const std::vector<IfAddr>& addrs);
+std::vector<Interface> scan_interfaces(const std::string& root, const std::vector<IfAddr>& addrs,
+                                       Details details = Details::All);
 
 // The parsers behind the readers above, taking the files' text (tests and fuzzers feed
 // them directly). `list` must be sorted by name.
