@@ -1,0 +1,394 @@
+// The socket tracker's parsers fed with crafted bytes: inet_diag reply datagrams, tcp_info
+// blocks, /proc stat lines and command lines, plus the small vocabularies.
+#include "net_procs.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cstring>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
+
+namespace {
+
+std::string bytes_of(const void* p, size_t n) {
+    return std::string(static_cast<const char*>(p), n);
+}
+
+std::string pad4(std::string s) {
+    s.resize((s.size() + 3) & ~size_t{3}, '\0');
+    return s;
+}
+
+std::string nlmsg(uint16_t type, const std::string& body, int64_t len_override = -1) {
+    nlmsghdr h{};
+    h.nlmsg_len = len_override >= 0 ? static_cast<uint32_t>(len_override)
+                                    : static_cast<uint32_t>(16 + body.size());
+    h.nlmsg_type = type;
+    return pad4(bytes_of(&h, sizeof h) + body);
+}
+
+std::string attr(uint16_t type, const std::string& payload) {
+    const uint16_t len = static_cast<uint16_t>(4 + payload.size());
+    return pad4(bytes_of(&len, 2) + bytes_of(&type, 2) + payload);
+}
+
+// A tcp_info block of `len` bytes (the kernel's size differs between versions).
+std::string tcp_info_block(size_t len, uint64_t received, uint64_t acked) {
+    std::string block(std::max(len, sizeof(tcp_info)), '\0');
+    tcp_info ti{};
+    ti.tcpi_rtt = 1500;
+    ti.tcpi_rttvar = 700;
+    ti.tcpi_total_retrans = 3;
+    ti.tcpi_snd_cwnd = 10;
+    ti.tcpi_bytes_received = received;
+    ti.tcpi_bytes_acked = acked;
+    memcpy(block.data(), &ti, sizeof ti);
+    block.resize(len, '\x5a');
+    return block;
+}
+
+struct Sock {
+    int family = AF_INET;
+    int state = 1;
+    const char* src = "192.0.2.10";
+    const char* dst = "198.51.100.7";
+    uint16_t sport = 40000;
+    uint16_t dport = 443;
+    uint64_t cookie = 0x1122334455667788ull;
+    uint32_t inode = 777;
+    uint32_t uid = 1000;
+};
+
+std::string diag_body(const Sock& s, const std::string& attrs = "") {
+    inet_diag_msg m{};
+    m.idiag_family = static_cast<uint8_t>(s.family);
+    m.idiag_state = static_cast<uint8_t>(s.state);
+    m.id.idiag_sport = htons(s.sport);
+    m.id.idiag_dport = htons(s.dport);
+    inet_pton(s.family, s.src, m.id.idiag_src);
+    inet_pton(s.family, s.dst, m.id.idiag_dst);
+    m.id.idiag_cookie[0] = static_cast<uint32_t>(s.cookie);
+    m.id.idiag_cookie[1] = static_cast<uint32_t>(s.cookie >> 32);
+    m.idiag_inode = s.inode;
+    m.idiag_uid = s.uid;
+    return bytes_of(&m, sizeof m) + attrs;
+}
+
+std::string sock_msg(const Sock& s, const std::string& attrs = "") {
+    return nlmsg(SOCK_DIAG_BY_FAMILY, diag_body(s, attrs));
+}
+
+struct Walked {
+    procs::Walk end;
+    std::vector<procs::Conn> conns;
+};
+
+Walked walk(const std::string& datagram, int family = AF_INET, int proto = IPPROTO_TCP,
+            const std::unordered_set<std::string>* own = nullptr) {
+    Walked w;
+    procs::DumpContext ctx{family, proto, own};
+    w.end = procs::walk_dump(reinterpret_cast<const uint8_t*>(datagram.data()), datagram.size(),
+                             ctx, &w.conns);
+    return w;
+}
+
+TEST(DiagParse, SocketFieldsFromACompleteDump) {
+    Sock a;
+    Sock b;
+    b.family = AF_INET6;
+    b.src = "::ffff:10.1.2.3"; // a dual-stack socket talking IPv4
+    b.dst = "2001:db8::5";
+    b.cookie = 42;
+    const std::string info = attr(INET_DIAG_INFO, tcp_info_block(232, 5000, 1200));
+    auto w = walk(sock_msg(a, info) + nlmsg(NLMSG_DONE, std::string(4, '\0')));
+    ASSERT_EQ(w.end, procs::Walk::Done);
+    ASSERT_EQ(w.conns.size(), 1u);
+    const procs::Conn& c = w.conns[0];
+    EXPECT_EQ(c.cookie, 0x1122334455667788ull);
+    EXPECT_EQ(c.inode, 777u);
+    EXPECT_EQ(c.uid, 1000u);
+    EXPECT_EQ(c.family, AF_INET);
+    EXPECT_EQ(c.proto, IPPROTO_TCP);
+    EXPECT_EQ(c.state, 1);
+    EXPECT_EQ(c.local_ip, "192.0.2.10");
+    EXPECT_EQ(c.remote_ip, "198.51.100.7");
+    EXPECT_EQ(c.local_port, 40000);
+    EXPECT_EQ(c.remote_port, 443);
+    EXPECT_FALSE(c.listening);
+    EXPECT_FALSE(c.loopback);
+    EXPECT_TRUE(c.has_bytes);
+    EXPECT_EQ(c.rx_bytes, 5000u);
+    EXPECT_EQ(c.tx_bytes, 1200u);
+    EXPECT_EQ(c.rtt_us, 1500u);
+    EXPECT_EQ(c.rttvar_us, 700u);
+    EXPECT_EQ(c.retrans, 3u);
+    EXPECT_EQ(c.cwnd, 10u);
+    EXPECT_EQ(c.pid, -1);
+
+    // Replies span datagrams: without the end marker the walk asks for more.
+    w = walk(sock_msg(b) + sock_msg(a), AF_INET6);
+    ASSERT_EQ(w.end, procs::Walk::More);
+    ASSERT_EQ(w.conns.size(), 2u);
+    EXPECT_EQ(w.conns[0].local_ip, "10.1.2.3");
+    EXPECT_EQ(w.conns[0].remote_ip, "2001:db8::5");
+    EXPECT_EQ(w.conns[0].family, AF_INET6);
+    EXPECT_FALSE(w.conns[0].has_bytes);
+}
+
+TEST(DiagParse, ErrorsAndBrokenLengthsEndTheWalkSafely) {
+    Sock s;
+    // An error message in the middle of a dump fails it; what came before is kept.
+    auto w = walk(sock_msg(s) + nlmsg(NLMSG_ERROR, std::string(20, '\0')) + sock_msg(s));
+    EXPECT_EQ(w.end, procs::Walk::Failed);
+    EXPECT_EQ(w.conns.size(), 1u);
+
+    // Datagrams shorter than a header are ignored.
+    EXPECT_EQ(walk("").end, procs::Walk::More);
+    EXPECT_EQ(walk(std::string(15, '\x03')).conns.size(), 0u);
+
+    // A message cut off at the end of the datagram, lengths below the header size (which
+    // would loop forever) and lengths past the end stop the walk.
+    const std::string full = sock_msg(s);
+    w = walk(full + full.substr(0, 60));
+    EXPECT_EQ(w.end, procs::Walk::More);
+    EXPECT_EQ(w.conns.size(), 1u);
+    for (uint32_t bad : {0u, 1u, 15u, 4096u, 0xFFFFFFFFu}) {
+        w = walk(nlmsg(SOCK_DIAG_BY_FAMILY, diag_body(s), bad) + nlmsg(NLMSG_DONE, ""));
+        EXPECT_EQ(w.end, procs::Walk::More) << bad;
+        EXPECT_TRUE(w.conns.empty()) << bad;
+    }
+
+    // A consistent message too short to describe a socket is skipped, not read past its
+    // end; the walk goes on to the next message.
+    w = walk(nlmsg(SOCK_DIAG_BY_FAMILY, diag_body(s).substr(0, 40)) + sock_msg(s) +
+             nlmsg(NLMSG_DONE, ""));
+    EXPECT_EQ(w.end, procs::Walk::Done);
+    EXPECT_EQ(w.conns.size(), 1u);
+
+    // The end marker as the very last bytes, with no padding after it.
+    w = walk(full + nlmsg(NLMSG_DONE, ""));
+    EXPECT_EQ(w.end, procs::Walk::Done);
+}
+
+TEST(DiagParse, TcpInfoOfEveryLength) {
+    Sock s;
+    auto conn_with = [&](const std::string& attrs) {
+        auto w = walk(sock_msg(s, attrs));
+        EXPECT_EQ(w.conns.size(), 1u);
+        return w.conns.empty() ? procs::Conn{} : w.conns[0];
+    };
+    // 136 bytes reach the received-bytes counter; 135 do not.
+    auto c = conn_with(attr(INET_DIAG_INFO, tcp_info_block(136, 9, 8)));
+    EXPECT_TRUE(c.has_bytes);
+    EXPECT_EQ(c.rx_bytes, 9u);
+    EXPECT_EQ(c.tx_bytes, 8u);
+    c = conn_with(attr(INET_DIAG_INFO, tcp_info_block(135, 9, 8)));
+    EXPECT_FALSE(c.has_bytes);
+    EXPECT_EQ(c.rx_bytes, 0u);
+    EXPECT_EQ(c.rtt_us, 1500u);
+    EXPECT_EQ(c.cwnd, 10u);
+    // An old kernel's short block: only the early fields.
+    c = conn_with(attr(INET_DIAG_INFO, tcp_info_block(104, 9, 8)));
+    EXPECT_FALSE(c.has_bytes);
+    EXPECT_EQ(c.retrans, 3u);
+    // A newer kernel's longer block: the extra tail is ignored.
+    c = conn_with(attr(INET_DIAG_INFO, tcp_info_block(400, 123456789012ull, 77)));
+    EXPECT_TRUE(c.has_bytes);
+    EXPECT_EQ(c.rx_bytes, 123456789012ull);
+    EXPECT_EQ(c.tx_bytes, 77u);
+
+    // Other attributes before it are stepped over at their aligned length.
+    c = conn_with(attr(INET_DIAG_MEMINFO, "x") + attr(INET_DIAG_INFO, tcp_info_block(232, 5, 6)));
+    EXPECT_EQ(c.rx_bytes, 5u);
+
+    // Attribute lengths below 4 or past the end stop the attribute walk.
+    std::string broken = attr(INET_DIAG_INFO, tcp_info_block(232, 5, 6));
+    uint16_t too_long = 400;
+    memcpy(broken.data(), &too_long, 2);
+    c = conn_with(broken);
+    EXPECT_FALSE(c.has_bytes);
+    EXPECT_EQ(c.rtt_us, 0u);
+    std::string tiny =
+        attr(INET_DIAG_MEMINFO, "") + attr(INET_DIAG_INFO, tcp_info_block(232, 5, 6));
+    uint16_t three = 3;
+    memcpy(tiny.data(), &three, 2);
+    EXPECT_FALSE(conn_with(tiny).has_bytes);
+}
+
+TEST(DiagParse, ListeningAndLoopbackRules) {
+    const std::unordered_set<std::string> own = {"192.0.2.10", "2001:db8::1"};
+    auto one = [&](Sock s, int proto) {
+        auto w = walk(sock_msg(s), s.family, proto, &own);
+        EXPECT_EQ(w.conns.size(), 1u);
+        return w.conns.empty() ? procs::Conn{} : w.conns[0];
+    };
+    Sock s;
+    s.state = 10; // TCP listen
+    s.dst = "0.0.0.0";
+    s.dport = 0;
+    EXPECT_TRUE(one(s, IPPROTO_TCP).listening);
+    EXPECT_FALSE(one(s, IPPROTO_TCP).loopback);
+    // A TCP socket in another state with no peer (closed) is not a listener.
+    s.state = 7;
+    EXPECT_FALSE(one(s, IPPROTO_TCP).listening);
+
+    // UDP: unconnected sockets, and sockets whose remote port is 0, are listening.
+    s.state = 7;
+    EXPECT_TRUE(one(s, IPPROTO_UDP).listening);
+    s.dst = "198.51.100.7";
+    s.dport = 0;
+    EXPECT_TRUE(one(s, IPPROTO_UDP).listening);
+    s.dport = 53;
+    EXPECT_FALSE(one(s, IPPROTO_UDP).listening);
+    Sock v6;
+    v6.family = AF_INET6;
+    v6.src = "::";
+    v6.dst = "::";
+    v6.dport = 0;
+    EXPECT_TRUE(one(v6, IPPROTO_UDP).listening);
+
+    // Loopback: 127/8, ::1, mapped 127/8 and the machine's own addresses.
+    for (const char* dst : {"127.0.0.1", "127.8.9.10", "192.0.2.10"}) {
+        Sock t;
+        t.dst = dst;
+        EXPECT_TRUE(one(t, IPPROTO_TCP).loopback) << dst;
+    }
+    for (const char* dst : {"::1", "::ffff:127.0.0.53", "2001:db8::1"}) {
+        Sock t;
+        t.family = AF_INET6;
+        t.src = "::1";
+        t.dst = dst;
+        EXPECT_TRUE(one(t, IPPROTO_TCP).loopback) << dst;
+    }
+    Sock far;
+    far.dst = "192.0.2.11";
+    EXPECT_FALSE(one(far, IPPROTO_TCP).loopback);
+    // Without the own-address set only the fixed loopback ranges count.
+    far.dst = "192.0.2.10";
+    EXPECT_FALSE(walk(sock_msg(far)).conns.at(0).loopback);
+}
+
+TEST(ProcFiles, StatLines) {
+    struct Case {
+        const char* what;
+        std::string line;
+        std::string name;
+        uint64_t start;
+    };
+    const std::string tail =
+        " S 1 1234 1234 0 -1 4194560 1029 0 0 0 3 1 0 0 20 0 1 0 98765 8761344 "
+        "1213 18446744073709551615 1 1 0 0 0 0 65536 3670020 1266777851 0 0 0 "
+        "17 1 0 0 0 0 0";
+    const Case cases[] = {
+        {"ordinary", "1234 (bash)" + tail, "bash", 98765},
+        {"name with parentheses and spaces", "1234 (a) (b c))" + tail, "a) (b c)", 98765},
+        {"empty name", "1234 ()" + tail, "", 98765},
+        {"short line", "1234 (short) S 1 2 3", "short", 0},
+        {"ends at the name", "1234 (x)", "x", 0},
+        {"ends one past the name", "1234 (x) ", "x", 0},
+        {"start field not a number", "1234 (x) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 z",
+         "x", 0},
+        {"start field overflows",
+         "1 (x) S 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 "
+         "99999999999999999999999",
+         "x", 0},
+        {"no closing parenthesis", "1234 (bash S 1 2", "", 0},
+        {"closing before opening", "1234 )bash( S 1 2", "", 0},
+        {"empty", "", "", 0},
+    };
+    for (const auto& c : cases) {
+        std::string name = "stale";
+        uint64_t start = 5;
+        procs::parse_stat(c.line, &name, &start);
+        EXPECT_EQ(name, c.name) << c.what;
+        EXPECT_EQ(start, c.start) << c.what;
+    }
+}
+
+TEST(ProcFiles, CommandLinesAndTheNameRule) {
+    struct Case {
+        const char* what;
+        std::string stat_name;
+        std::string content;
+        std::string name;
+        std::string cmdline;
+    };
+    using namespace std::string_literals;
+    const Case cases[] = {
+        {"truncated name completed from the program path", "velmora-sampler",
+         "/opt/velmora/bin/velmora-sampler-helper\0--fast\0"s, "velmora-sampler-helper",
+         "/opt/velmora/bin/velmora-sampler-helper --fast"},
+        {"name not a prefix of the base stays", "bash", "/bin/sh\0-c\0true\0"s, "bash",
+         "/bin/sh -c true"},
+        {"rewritten into one string with spaces", "nginx", "nginx: worker process"s,
+         "nginx:", "nginx: worker process"},
+        {"kernel thread", "kworker/0:1", ""s, "kworker/0:1", ""},
+        {"only NUL bytes", "idle", "\0\0\0"s, "idle", ""},
+        {"trailing NULs removed, inner ones become spaces", "py", "python3\0\0a\0\0\0"s, "python3",
+         "python3  a"},
+        {"longer name than the base stays", "python3.11", "/usr/bin/python3\0"s, "python3.11",
+         "/usr/bin/python3"},
+        {"path ending in a slash", "sh", "/usr/bin/\0"s, "sh", "/usr/bin/"},
+    };
+    for (const auto& c : cases) {
+        std::string name = c.stat_name, cmdline;
+        procs::apply_cmdline(c.content, &name, &cmdline);
+        EXPECT_EQ(name, c.name) << c.what;
+        EXPECT_EQ(cmdline, c.cmdline) << c.what;
+    }
+
+    EXPECT_EQ(procs::socket_inode("socket:[12345]"), 12345u);
+    EXPECT_EQ(procs::socket_inode("socket:[4294967295]"), 4294967295u);
+    for (const char* no : {"socket:[4294967296]", "socket:[]", "socket:[", "pipe:[12345]",
+                           "/dev/null", "anon_inode:[eventfd]", "socket:[x1]"})
+        EXPECT_EQ(procs::socket_inode(no), 0u) << no;
+}
+
+TEST(ProcsVocab, AddressesServicesStatesUsers) {
+    uint32_t a[4] = {};
+    for (const char* ip :
+         {"10.0.0.254", "0.0.0.0", "255.255.255.255", "1.20.100.9", "99.0.10.200"}) {
+        inet_pton(AF_INET, ip, a);
+        EXPECT_EQ(procs::addr_str(AF_INET, a), ip);
+    }
+    inet_pton(AF_INET6, "::ffff:192.168.1.9", a);
+    EXPECT_EQ(procs::addr_str(AF_INET6, a), "192.168.1.9");
+    inet_pton(AF_INET6, "fe80::1:ffff:0:1", a);
+    EXPECT_EQ(procs::addr_str(AF_INET6, a), "fe80::1:ffff:0:1");
+    // Mapped only with the exact ::ffff:0:0/96 prefix.
+    inet_pton(AF_INET6, "::fffe:192.168.1.9", a);
+    EXPECT_EQ(procs::addr_str(AF_INET6, a), "::fffe:c0a8:109");
+    EXPECT_EQ(procs::addr_str(AF_UNIX, a), "");
+
+    EXPECT_STREQ(procs::service_name(5060, 6), "sip");
+    EXPECT_STREQ(procs::service_name(5060, 17), "sip");
+    EXPECT_STREQ(procs::service_name(443, 6), "https");
+    EXPECT_STREQ(procs::service_name(443, 17), "quic");
+    EXPECT_STREQ(procs::service_name(443, 0), "https");
+    EXPECT_STREQ(procs::service_name(9418, 6), "git");
+    EXPECT_STREQ(procs::service_name(547, 17), "dhcpv6");
+    EXPECT_STREQ(procs::service_name(22, 17), "");
+    EXPECT_STREQ(procs::service_name(12345, 6), "");
+
+    const std::pair<int, const char*> tcp[] = {
+        {1, "conn.state.established"}, {2, "conn.state.connecting"}, {3, "conn.state.connecting"},
+        {4, "conn.state.closing"},     {5, "conn.state.closing"},    {6, "conn.state.closing"},
+        {7, "conn.state.closed"},      {8, "conn.state.closewait"},  {9, "conn.state.closing"},
+        {10, "conn.state.listen"},     {11, "conn.state.closing"},   {0, "conn.state.closed"},
+        {12, "conn.state.closed"},
+    };
+    for (const auto& [state, key] : tcp) {
+        EXPECT_STREQ(procs::state_key(state, 6, true), key) << state;
+    }
+    EXPECT_STREQ(procs::state_key(1, 17, true), "conn.state.open");
+    EXPECT_STREQ(procs::state_key(10, 17, false), "conn.state.connected");
+
+    EXPECT_EQ(procs::user_name(0), "root");
+    EXPECT_EQ(procs::user_name(3999999), "uid 3999999");
+}
+
+} // namespace

@@ -1,0 +1,131 @@
+// The tracker shared between the sampling thread, the UI thread and its own resolver thread.
+// These also run under ThreadSanitizer.
+#include "net_procs.h"
+#include "procs_peer.h"
+#include "support/support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fcntl.h>
+#include <memory>
+
+namespace {
+
+class TrackerThreads : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const std::string why = testsupport::enter_private_netns();
+        if (!why.empty()) GTEST_SKIP() << why;
+        ASSERT_EQ(m_remote.start(), "");
+    }
+    peer::Remote m_remote;
+    testsupport::TempDir m_etc;
+};
+
+TEST_F(TrackerThreads, SampleWhileTheUiReadsResetsAndToggles) {
+    ASSERT_TRUE(
+        peer::use_resolver_files(m_etc, "nameserver 127.0.0.1\noptions timeout:1 attempts:1\n"));
+    const int far = peer::connect_remote();
+    ASSERT_GE(far, 0);
+    std::vector<int> udp;
+    for (int i = 10; i < 40; ++i) {
+        int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(53);
+        inet_pton(AF_INET, ("10.77.0." + std::to_string(i)).c_str(), &a.sin_addr);
+        connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        udp.push_back(fd);
+    }
+
+    procs::Tracker tr;
+    std::atomic<bool> stop{false};
+    std::atomic<int> real_samples{0};
+    std::thread sampler([&] {
+        double last = -1;
+        while (!stop) {
+            tr.sample();
+            // Only this thread samples, so reading the tracker's own figures here is allowed.
+            if (tr.next_due() != last) {
+                last = tr.next_due();
+                ++real_samples;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    std::thread traffic([&] {
+        while (!stop && peer::exchange(far)) {
+        }
+    });
+
+    // At least 1.5 s and three real samples; a loaded machine samples less often, since the
+    // tracker waits 20 times the cost of a sample.
+    const double t0 = net::monotonic_seconds();
+    auto busy = [&] {
+        const double age = net::monotonic_seconds() - t0;
+        return age < 60 && (age < 1.5 || real_samples < 3);
+    };
+    double last_t = 0;
+    for (int i = 0; busy(); ++i) {
+        const procs::Snapshot s = tr.snapshot();
+        EXPECT_GE(s.t, last_t);
+        last_t = s.t;
+        for (size_t k = 1; k < s.conns.size(); ++k)
+            ASSERT_LT(s.conns[k - 1].cookie, s.conns[k].cookie);
+        for (const auto& p : s.procs) ASSERT_GE(p.rx_rate, 0.0);
+        const std::string name = tr.host_name(peer::kRemote);
+        EXPECT_TRUE(name.empty() || name == "peer.velmora.test") << name;
+        tr.set_resolve(i % 3 != 0);
+        if (i % 7 == 0) tr.reset_totals();
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    tr.set_resolve(true);
+    stop = true;
+    traffic.join();
+    sampler.join();
+    EXPECT_GE(real_samples.load(), 3);
+
+    // Whatever the toggling dropped is queued again by the next samples.
+    for (int i = 0; i < 300 && tr.host_name(peer::kRemote) != "peer.velmora.test"; ++i) {
+        peer::wait_due(tr);
+        tr.sample();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(tr.host_name(peer::kRemote), "peer.velmora.test");
+    close(far);
+    for (int fd : udp) close(fd);
+}
+
+TEST_F(TrackerThreads, DestructionWithLookupsPendingJoinsPromptly) {
+    // Every lookup waits a full second for a name server that never answers: the peer
+    // drops whatever is routed through it.
+    ASSERT_TRUE(
+        peer::use_resolver_files(m_etc, "nameserver 10.88.0.1\noptions timeout:1 attempts:1\n"));
+    ASSERT_TRUE(testsupport::sh("ip route add 10.88.0.0/16 via 10.77.0.2"));
+    // Connections that stay in SYN_SENT give 100 distinct remote addresses to look up.
+    std::vector<int> fds;
+    for (int i = 1; i <= 100; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(80);
+        inet_pton(AF_INET, ("10.88.1." + std::to_string(i)).c_str(), &a.sin_addr);
+        connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        fds.push_back(fd);
+    }
+    auto tr = std::make_unique<procs::Tracker>();
+    tr->sample();
+    ASSERT_EQ(tr->snapshot().conns.size(), 100u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    int pending = 0;
+    for (int i = 1; i <= 100; ++i) pending += tr->host_name("10.88.1." + std::to_string(i)).empty();
+    EXPECT_GE(pending, 98);
+
+    const double t0 = net::monotonic_seconds();
+    tr.reset();
+    EXPECT_LT(net::monotonic_seconds() - t0, 3.0);
+    for (int fd : fds) close(fd);
+}
+
+} // namespace
