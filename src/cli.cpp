@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include "gfx.h"
 #include "net_procs.h"
 #include "version.h"
 
@@ -163,10 +164,7 @@ int serve(const Parsed& p, FILE* out, FILE* err) {
         return 0;
     case Action::List:
         return list(out);
-    case Action::RenderIcon:
-        // FIXME: the icon export arrives with the drawing primitives.
-        fputs("Velmora: --render-icon is not built yet\n", err);
-        return 1;
+    case Action::RenderIcon: return gfx::render_icon(p.icon_size, p.icon_file) ? 0 : 1;
     case Action::Unknown:
         fprintf(err, "unknown option: %s\n", p.bad.c_str());
         fputs(help_text().c_str(), out);

@@ -1,7 +1,77 @@
-// Process entry: window-less modes end here; otherwise the window starts.
+// Process entry: the window-less modes end in the command line; otherwise the start-up
+// sequence takes the single-instance lock, opens the log and runs the application.
+#include "app.h"
 #include "cli.h"
+#include "l10n.h"
+#include "logger.h"
+#include "paths.h"
+#include "version.h"
 
+#include <cerrno>
+#include <clocale>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <memory>
+#include <string>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+// Only one windowed instance per user. Returns false when another one holds the lock (it
+// was asked to raise its window). The descriptor stays open for the life of the process,
+// so the kernel drops the lock at exit or crash and a stale file never blocks a start.
+bool take_instance_lock(const std::string& dir) {
+    const std::string path = dir + "/Velmora.lock";
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return true; // no protection, but no reason not to start
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        if (ftruncate(fd, 0) == 0) {
+            std::string pid = std::to_string(getpid());
+            if (pwrite(fd, pid.data(), pid.size(), 0) < 0) {
+            }
+        }
+        return true;
+    }
+    if (errno != EWOULDBLOCK) return true;
+    char buf[32] = {};
+    ssize_t n = pread(fd, buf, 31, 0);
+    if (n > 0) {
+        long pid = strtol(buf, nullptr, 10);
+        if (pid > 1) kill(static_cast<pid_t>(pid), SIGUSR1);
+    }
+    close(fd);
+    fputs("Velmora is already running\n", stderr);
+    return false;
+}
+
+int start_window(const cli::Options& opts, int argc, char** argv) {
+    const std::string dir = paths::config_dir();
+    if (!take_instance_lock(dir)) return 0;
+
+    logger::init(dir, "Velmora");
+    logger::info(std::string("Velmora ") + version::kVersion + " build " + version::kBuild +
+                 ", package " + paths::package_kind());
+
+    // Numbers are printed and parsed with a full stop whatever the user's locale says;
+    // everything else follows the environment.
+    setlocale(LC_ALL, "");
+    setlocale(LC_NUMERIC, "C");
+    L10n::init(dir);
+
+    auto app = std::make_unique<App>();
+    app->force_mini = opts.force_mini;
+    app->force_tab = opts.force_tab;
+    app->force_theme = opts.force_theme;
+    const int code = app->run(argc, argv);
+    logger::shutdown();
+    app.reset();
+    return code;
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     const cli::Parsed parsed = cli::parse(argc, argv);
@@ -10,7 +80,5 @@ int main(int argc, char** argv) {
         fflush(stdout);
         return code;
     }
-    // FIXME: the window arrives with the application object.
-    fputs("Velmora: the window is not built yet; try --list\n", stderr);
-    return 1;
+    return start_window(parsed.opts, argc, argv);
 }

@@ -1,0 +1,314 @@
+// The application object: window, main loop, sampler hand-over, per-interface state,
+// input, theme and placement. One instance per process; everything but the sampler thread
+// runs on the UI thread.
+#pragma once
+
+#include "gfx.h"
+#include "history.h"
+#include "net_procs.h"
+#include "net_stats.h"
+#include "settings.h"
+#include "usage_store.h"
+
+#include <SDL.h>
+#include <array>
+#include <atomic>
+#include <cairo.h>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+// Fixed-capacity history of one rate; pushing never allocates.
+class Ring {
+public:
+    void resize(size_t n) {
+        m_d.assign(n, 0.0f);
+        m_head = m_count = 0;
+    }
+    void push(double v) {
+        if (m_d.empty()) return;
+        m_d[m_head] = static_cast<float>(v);
+        m_head = (m_head + 1) % m_d.size();
+        if (m_count < m_d.size()) ++m_count;
+    }
+    size_t size() const { return m_count; }
+    size_t capacity() const { return m_d.size(); }
+    // i = 0 is the oldest sample.
+    float at(size_t i) const { return m_d[(m_head + m_d.size() - m_count + i) % m_d.size()]; }
+
+private:
+    std::vector<float> m_d;
+    size_t m_head = 0;
+    size_t m_count = 0;
+};
+
+struct IfState {
+    net::Interface info;
+    net::Counters cur;
+    net::Counters last;
+    bool have_last = false;
+    double rx = 0, tx = 0;
+    double rx_pps = 0, tx_pps = 0;
+    double err_ps = 0;
+    double drop_ps = 0;
+    double peak_rx = 0, peak_tx = 0;
+    uint64_t sess_rx = 0, sess_tx = 0;
+    Ring hrx, htx;
+    bool counts = false;
+};
+
+// A clickable or hoverable region in logical window units.
+struct Hit {
+    double x = 0, y = 0, w = 0, h = 0;
+    std::string id;
+    int n = 0;
+    std::string tip;
+    bool contains(double px, double py) const {
+        return x <= px && px < x + w && y <= py && py < y + h;
+    }
+};
+
+// A single-line filter field; `caret` is a byte offset at a character boundary.
+struct TextField {
+    std::string text;
+    size_t caret = 0;
+    bool focus = false;
+};
+
+// The model of a table page. FIXME: rows and columns arrive with the table pages.
+struct Table {
+    std::string sort;
+    bool desc = true;
+};
+
+class App {
+public:
+    // One sampler result.
+    struct Out {
+        net::CounterSample counters;
+        std::vector<net::Interface> ifaces;
+        bool has_ifaces = false;
+    };
+
+    // One full-window drawing layer: a cairo image surface and its streaming texture.
+    struct Layer {
+        cairo_surface_t* surf = nullptr;
+        SDL_Texture* tex = nullptr;
+        int pw = 0, ph = 0;
+    };
+
+    enum class Modal { None = 0, Settings = 1, Confirm = 2, Crash = 3, Languages = 4, Snap = 5 };
+
+    struct ColState {
+        double w = 0;
+        bool hidden = false;
+    };
+    struct Country {
+        std::string code;
+        double rx = 0, tx = 0;
+    };
+    struct MenuItem {
+        std::string label;
+        std::function<void()> action;
+        std::string shortcut;
+        bool checked = false;
+        bool separator = false;
+    };
+    struct Menu {
+        bool open = false;
+        int bar = -1;
+        double x = 0, y = 0;
+        std::vector<MenuItem> items;
+    };
+
+    App();
+    ~App();
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    // ---- lifecycle and main loop ----
+    int run(int argc, char** argv);
+    bool init_window();
+    void loop();
+    void compose();
+    void paint_layer(Layer& layer, bool opaque, const std::function<void(cairo_t*)>& paint);
+    void paint_base(cairo_t* cr);
+    void paint_over(cairo_t* cr);
+    void save_now();
+    void shutdown_window();
+    void paint_window_bg(cairo_t* cr);
+
+    // ---- sampler and ingestion ----
+    void sampler_loop();
+    void start_sampler();
+    void stop_sampler();
+    void drain_samples();
+    void consume(Out& out);
+    void apply_ifaces(const std::vector<net::Interface>& list);
+    void reset_history();
+    size_t ring_capacity() const;
+    bool counts(const net::Interface& iface) const;
+    bool visible(const IfState& s) const;
+    std::vector<IfState*> ordered(bool only_visible);
+
+    // ---- input ----
+    void handle(const SDL_Event& e);
+    const Hit* hit_at(double x, double y, bool over) const;
+
+    // ---- theme, scale and placement ----
+    void apply_theme();
+    void watch_system_theme();
+    void set_icon();
+    void update_scale();
+    void apply_mode(bool mini);
+    void place(int x, int y, int w, int h);
+    void remember_geometry();
+
+    // ---- page painters ----
+    void paint_header(cairo_t* cr, double w);
+    void paint_statusbar(cairo_t* cr, double w, double y);
+    double paint_overview(cairo_t* cr, double w);
+    double paint_stats(cairo_t* cr, double w);
+    void paint_table_page(cairo_t* cr, double w, double h, int tab);
+    void paint_mini(cairo_t* cr, double w, double h, bool over);
+    void paint_card(cairo_t* cr, const IfState& s, double x, double y, double w, double h);
+
+    // Command-line overrides, stored by the start-up sequence before run().
+    bool force_mini = false;
+    int force_tab = -1;
+    std::string force_theme;
+
+    // Sampler hand-over.
+    std::thread m_sampler;
+    std::mutex m_qmutex;
+    std::condition_variable m_qcv;
+    std::deque<Out> m_queue;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_interval{1000};
+
+    // Per-interface state and totals.
+    std::map<std::string, IfState> m_if;
+    Ring m_total_rx, m_total_tx;
+    double m_total_rx_now = 0, m_total_tx_now = 0;
+    double m_total_peak_rx = 0, m_total_peak_tx = 0;
+    uint64_t m_sess_rx = 0, m_sess_tx = 0;
+    double m_last_t = 0;
+
+    // Collectors and stores.
+    procs::Tracker m_tracker;
+    procs::Snapshot m_ps;
+    usage::Store m_usage;
+    history::Store m_hist;
+    double m_last_usage_save = 0;
+
+    // Window and renderer.
+    SDL_Window* m_win = nullptr;
+    SDL_Renderer* m_ren = nullptr;
+    SDL_BlendMode m_premul = SDL_BLENDMODE_BLEND;
+    bool m_software = false;
+
+    // Layers. The window background gradient is costly to draw and changes only with the
+    // size and theme, so it is kept ready in `m_bg` (pixel size and theme in `m_bg_key`).
+    Layer m_base, m_over;
+    cairo_surface_t* m_bg = nullptr;
+    std::string m_bg_key;
+    SDL_Texture* m_ghost = nullptr;
+    int m_ghost_pw = 0, m_ghost_ph = 0;
+
+    // Geometry of the drawing: pixels per logical unit, window size in logical units.
+    double m_px = 1.0, m_k = 1.0;
+    double m_W = 0, m_H = 0;
+
+    // Repaint state.
+    bool m_dirty = true;
+    bool m_over_dirty = true;
+    bool m_has_over = false;
+    bool m_running = true;
+
+    // Deferred save and placement.
+    Uint32 m_save_at = 0;
+    int m_req_x = 0, m_req_y = 0;
+    int m_frame_dx = 0, m_frame_dy = 0;
+    Uint32 m_frame_check_at = 0;
+
+    // Theme.
+    bool m_dark = true;
+    Palette m_pal = Palette::make(true);
+    unsigned m_portal_sub = 0;
+
+    // Persistent settings.
+    Settings m_settings;
+    std::string m_config_dir;
+
+    // Caret.
+    Uint32 m_blink_at = 0;
+    bool m_caret_on = true;
+
+    // Hit regions and hover.
+    std::vector<Hit> m_hits, m_over_hits, m_menubar_hits;
+    std::string m_hover, m_over_hover;
+    double m_mx = -1, m_my = -1;
+    Uint32 m_hover_since = 0;
+    bool m_tip_shown = false;
+    int m_menubar_open = -1;
+
+    // Page scrolling, per page.
+    std::array<double, 5> m_scroll{};
+    std::array<double, 5> m_content_h{};
+
+    // Overview cards and dragging.
+    std::string m_expanded, m_press_card;
+    double m_press_x = 0, m_press_y = 0, m_grab_dx = 0, m_grab_dy = 0, m_ghost_w = 0,
+           m_ghost_h = 0;
+    bool m_dragging = false, m_ghost_dirty = false;
+    int m_drop_index = -1;
+    std::vector<std::pair<std::string, Hit>> m_slots;
+
+    // Table pages.
+    std::array<std::map<std::string, ColState>, 4> m_colstate;
+    int m_col_page = 0;
+    std::string m_col_key;
+    double m_col_x0 = 0, m_col_w0 = 0;
+    bool m_col_drag = false;
+    SDL_Cursor* m_cursor_arrow = nullptr;
+    SDL_Cursor* m_cursor_we = nullptr;
+    bool m_cursor_is_we = false;
+    Table m_conn, m_proc, m_dest;
+    TextField m_conn_field, m_proc_field, m_dest_field;
+    std::vector<Country> m_countries;
+    double m_other_rx = 0, m_other_tx = 0;
+
+    // Statistics and mini view.
+    double m_st_chip_scroll = 0, m_st_chip_max = 0;
+    bool m_st_chip_follow = true;
+    bool m_mini_hover = false;
+
+    // Menus and dialogs.
+    Menu m_menu;
+    bool m_snap_plug[3] = {true, true, true};
+    uint32_t m_copied_until = 0;
+    Modal m_modal = Modal::None;
+    std::string m_confirm_text, m_confirm_ok;
+    std::function<void()> m_confirm_act;
+    int m_set_tab = 0;
+    bool m_autostart = false;
+    double m_set_scroll = 0, m_set_content_h = 0, m_set_view_h = 0, m_lang_scroll = 0;
+};
+
+// Signal flags, set from the handler and polled by the main loop.
+extern std::atomic<uint8_t> g_sig_quit;
+extern std::atomic<uint8_t> g_sig_raise;
+void on_signal(int sig);
+
+// Keeps a window above others where the SDL library supports it.
+void window_on_top(SDL_Window* window, bool on);
+
+// Sets the classic X11 window name (window managers that read only that show it too).
+void x11_plain_title(SDL_Window* window, const char* title);

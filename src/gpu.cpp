@@ -1,0 +1,52 @@
+#include "gpu.h"
+
+#include "logger.h"
+
+#include <chrono>
+
+namespace gpu {
+namespace {
+
+// FIXME: the renderer-drawn layer is not built yet; until then it stays off and every
+// element is drawn with cairo into the base layer.
+bool g_on = false;
+Palette g_pal = Palette::make(true);
+double g_intro_t = -1e9;
+
+double now_s() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+void init(SDL_Renderer*, SDL_BlendMode, SDL_BlendMode, bool) {
+    g_on = false;
+    logger::info("GPU drawing: off");
+}
+
+bool available() { return g_on; }
+void set_palette(const Palette& p) { g_pal = p; }
+void begin(cairo_t*, double) {}
+void end() {}
+bool collecting() { return false; }
+
+void chart(cairo_t* cr, const Chart& c) {
+    gfx::ChartOpts o;
+    o.span_s = c.span_s;
+    o.slots = c.slots;
+    o.step_s = c.step_s;
+    o.end_t = c.end_t;
+    o.bits = c.bits;
+    o.hover_x = -2;
+    gfx::chart_curves(cr, c.x, c.y, c.w, c.h, c.n, c.get, c.maxv, g_pal, o);
+}
+
+void clear() {}
+void render(const Palette&, double, const SDL_Rect&, double, double, bool) {}
+void sample_arrived(double) {}
+void restart_intro() { g_intro_t = now_s(); }
+bool intro_running() { return now_s() - g_intro_t < 1.6; }
+void shutdown() {}
+
+} // namespace gpu

@@ -1,0 +1,235 @@
+// Drawing primitives: their numeric rules, a few golden images of the non-text shapes
+// (tests/fixtures/gfx/*.png; VELMORA_UPDATE_GOLDEN=1 rewrites them), and the icon export.
+#include "gfx.h"
+#include "support/support.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+namespace {
+
+const Palette kDark = Palette::make(true);
+const Palette kLight = Palette::make(false);
+
+TEST(Gfx, HexColours) {
+    Rgba c = hex("#A9C2A8");
+    EXPECT_DOUBLE_EQ(c.r, 169 / 255.0);
+    EXPECT_DOUBLE_EQ(c.g, 194 / 255.0);
+    EXPECT_DOUBLE_EQ(c.b, 168 / 255.0);
+    EXPECT_DOUBLE_EQ(c.a, 1);
+    Rgba d = hex("A9C2A8", 0.5);
+    EXPECT_DOUBLE_EQ(d.r, c.r);
+    EXPECT_DOUBLE_EQ(d.a, 0.5);
+    EXPECT_DOUBLE_EQ(hex("#000000").r, 0);
+    EXPECT_DOUBLE_EQ(hex("#ffffff").b, 1);
+    // A palette entry with its own alpha.
+    EXPECT_DOUBLE_EQ(kDark.grid.a, 0.06);
+    EXPECT_DOUBLE_EQ(kLight.grid.r, 0);
+    EXPECT_TRUE(kDark.dark);
+    EXPECT_FALSE(kLight.dark);
+    EXPECT_DOUBLE_EQ(kLight.text_strong.r, 0);
+}
+
+TEST(Gfx, NiceMaxLogFracAndLevels) {
+    EXPECT_EQ(gfx::nice_max(0), 1);
+    EXPECT_EQ(gfx::nice_max(-5), 1);
+    EXPECT_EQ(gfx::nice_max(1234), 1500);
+    EXPECT_EQ(gfx::nice_max(1500), 1500);
+    EXPECT_EQ(gfx::nice_max(9000), 10000);
+    EXPECT_EQ(gfx::nice_max(7), 8);
+    EXPECT_EQ(gfx::nice_max(1000), 1000);
+    EXPECT_NEAR(gfx::nice_max(0.25), 0.3, 1e-12);
+
+    EXPECT_DOUBLE_EQ(gfx::log_frac(500, 0), 0.02);
+    EXPECT_DOUBLE_EQ(gfx::log_frac(1000, 123), 0.04);
+    EXPECT_DOUBLE_EQ(gfx::log_frac(10000, 5000), 1);
+    EXPECT_DOUBLE_EQ(gfx::log_frac(-3, 0), 0);
+    EXPECT_DOUBLE_EQ(gfx::log_frac(1e12, 0), 1);
+    // A cap of 100 MB/s spreads the scale over five decades above 1 kB/s.
+    EXPECT_NEAR(gfx::log_frac(1e8, 1e8), 1, 1e-12);
+    EXPECT_NEAR(gfx::log_frac(1e6, 1e8), 0.04 + 0.96 * 3 / 5, 1e-12);
+
+    auto same = [](const Rgba& a, const Rgba& b) { return a.r == b.r && a.g == b.g && a.b == b.b; };
+    EXPECT_TRUE(same(gfx::vu_color(0.68, kDark), kDark.ok));
+    EXPECT_TRUE(same(gfx::vu_color(0.69, kDark), kDark.warn));
+    EXPECT_TRUE(same(gfx::vu_color(0.86, kDark), kDark.warn));
+    EXPECT_TRUE(same(gfx::vu_color(0.87, kDark), kDark.err));
+}
+
+gfx::SeriesFn series(std::vector<double> rx, std::vector<double> tx) {
+    return [rx, tx](int i, double* r, double* t) {
+        *r = rx[static_cast<size_t>(i)];
+        *t = tx[static_cast<size_t>(i)];
+    };
+}
+
+TEST(Gfx, ChartScaleTops) {
+    EXPECT_EQ(gfx::chart_scale(0, series({}, {}), false), 1000);
+    EXPECT_EQ(gfx::chart_scale(0, series({}, {}), true), 1000); // 8 kbit/s
+    EXPECT_EQ(gfx::chart_scale(2, series({0, 3}, {1, 0}), false), 1000);
+    EXPECT_EQ(gfx::chart_scale(2, series({0, 5000}, {1200, 0}), false), 6000);
+    EXPECT_EQ(gfx::chart_scale(2, series({0, 10}, {5000, 0}), true), 6250);
+    EXPECT_EQ(gfx::chart_scale(1, series({1e9}, {0}), false), 1.5e9);
+}
+
+// Renders `draw` into a w × h ARGB surface on a transparent background.
+struct Canvas {
+    cairo_surface_t* s;
+    cairo_t* cr;
+    Canvas(int w, int h) {
+        s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+        cr = cairo_create(s);
+    }
+    ~Canvas() {
+        cairo_destroy(cr);
+        cairo_surface_destroy(s);
+    }
+    uint32_t px(int x, int y) {
+        cairo_surface_flush(s);
+        auto* row = cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s);
+        return reinterpret_cast<uint32_t*>(row)[x];
+    }
+};
+
+TEST(Gfx, ShortSeriesGrowsInFromTheRight) {
+    Canvas c(480, 100);
+    std::vector<double> rx(30, 800), tx(30, 400);
+    gfx::ChartOpts o;
+    o.slots = 120;
+    gfx::chart_curves(c.cr, 0, 0, 480, 100, 30, series(rx, tx), 1000, kDark, o);
+    // Point i of 30 sits at (90 + i) / 119 of the width: the left three quarters stay empty.
+    int first_ink = -1;
+    for (int x = 0; x < 480 && first_ink < 0; ++x)
+        for (int y = 0; y < 100; ++y)
+            if (c.px(x, y) >> 24) {
+                first_ink = x;
+                break;
+            }
+    EXPECT_GE(first_ink, 90 * 480 / 119 - 2);
+    EXPECT_LE(first_ink, 90 * 480 / 119 + 2);
+    EXPECT_NE(c.px(470, 99) >> 24, 0u); // the fill reaches the bottom on the right
+
+    // One point draws no curve at all.
+    Canvas one(100, 50);
+    gfx::chart_curves(one.cr, 0, 0, 100, 50, 1, series({500}, {500}), 1000, kDark, o);
+    for (int x = 0; x < 100; x += 7)
+        for (int y = 0; y < 50; y += 7) EXPECT_EQ(one.px(x, y), 0u);
+}
+
+// Compares a rendered surface with its golden PNG: at most 0.5 % of the pixels may differ
+// by more than 8 in any channel (anti-aliasing noise), never a structural change.
+void expect_golden(cairo_surface_t* s, const std::string& name) {
+    const std::string path = testsupport::fixture("gfx/" + name + ".png");
+    if (getenv("VELMORA_UPDATE_GOLDEN")) {
+        ASSERT_EQ(cairo_surface_write_to_png(s, path.c_str()), CAIRO_STATUS_SUCCESS);
+        return;
+    }
+    cairo_surface_t* g = cairo_image_surface_create_from_png(path.c_str());
+    ASSERT_EQ(cairo_surface_status(g), CAIRO_STATUS_SUCCESS) << path;
+    cairo_surface_flush(s);
+    const int w = cairo_image_surface_get_width(s), h = cairo_image_surface_get_height(s);
+    ASSERT_EQ(cairo_image_surface_get_width(g), w);
+    ASSERT_EQ(cairo_image_surface_get_height(g), h);
+    int bad = 0;
+    for (int y = 0; y < h; ++y) {
+        auto* a = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(s) +
+                                              y * cairo_image_surface_get_stride(s));
+        auto* b = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(g) +
+                                              y * cairo_image_surface_get_stride(g));
+        for (int x = 0; x < w; ++x)
+            for (int sh = 0; sh < 32; sh += 8)
+                if (std::abs(static_cast<int>((a[x] >> sh) & 255) -
+                             static_cast<int>((b[x] >> sh) & 255)) > 8) {
+                    ++bad;
+                    break;
+                }
+    }
+    cairo_surface_destroy(g);
+    EXPECT_LE(bad, w * h / 200) << name << ": " << bad << " pixels differ";
+}
+
+TEST(GfxGolden, RackPanels) {
+    for (const Palette* p : {&kDark, &kLight}) {
+        Canvas c(260, 120);
+        gfx::rack(c.cr, 10, 10, 240, 96, *p, p->accent, true, 3, false);
+        expect_golden(c.s, p->dark ? "rack_dark" : "rack_light");
+    }
+    Canvas d(120, 40);
+    gfx::screw(d.cr, 20, 20, 30, kDark);
+    gfx::screw(d.cr, 60, 20, 120, kLight);
+    gfx::device_button(d.cr, 80, 2, 36, 0, true, kDark);
+    expect_golden(d.s, "screws_button");
+}
+
+TEST(GfxGolden, DisplayAndIcons) {
+    Canvas c(300, 90);
+    gfx::display(c.cr, 4, 4, 120, 80, kDark, true);
+    const net::Kind kinds[] = {net::Kind::Ethernet, net::Kind::Wireless, net::Kind::Mobile,
+                               net::Kind::Bond,     net::Kind::Bridge,   net::Kind::Vlan,
+                               net::Kind::Vpn,      net::Kind::Tunnel,   net::Kind::Virtual,
+                               net::Kind::Loopback, net::Kind::Other};
+    for (int i = 0; i < 11; ++i)
+        gfx::kind_icon(c.cr, kinds[i], 140 + (i % 6) * 26, 22 + (i / 6) * 30, 10, kDark.text);
+    gfx::arrow(c.cr, 150, 78, 10, false, kDark.down);
+    gfx::arrow(c.cr, 170, 78, 10, true, kDark.up);
+    gfx::gear(c.cr, 195, 78, 9, kDark.text);
+    gfx::icon_mini(c.cr, 220, 78, 9, kDark.text);
+    gfx::icon_expand(c.cr, 245, 78, 8, kDark.text);
+    gfx::signal_bars(c.cr, 262, 66, 20, 3, kDark.ok, kDark.led_off);
+    expect_golden(c.s, "display_icons");
+}
+
+TEST(GfxGolden, ChartCurves) {
+    Canvas c(400, 120);
+    std::vector<double> rx, tx;
+    for (int i = 0; i < 60; ++i) {
+        rx.push_back(500 + 400 * std::sin(i / 6.0));
+        tx.push_back(300 + 200 * std::cos(i / 4.0));
+    }
+    gfx::ChartOpts o;
+    o.hover_x = -2;
+    gfx::chart_curves(c.cr, 0, 0, 400, 120, 60, series(rx, tx), 1000, kDark, o);
+    expect_golden(c.s, "chart_curves");
+}
+
+TEST(GfxIcon, ExportWritesATransparentCorneredMark) {
+    testsupport::TempDir d;
+    const std::string file = d.path() + "/icon.png";
+    auto r = testsupport::run(testsupport::velmora_bin(), {"--render-icon", "256", file});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    cairo_surface_t* s = cairo_image_surface_create_from_png(file.c_str());
+    ASSERT_EQ(cairo_surface_status(s), CAIRO_STATUS_SUCCESS);
+    EXPECT_EQ(cairo_image_surface_get_width(s), 256);
+    EXPECT_EQ(cairo_image_surface_get_height(s), 256);
+    auto px = [&](int x, int y) {
+        return reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(s) +
+                                           y * cairo_image_surface_get_stride(s))[x];
+    };
+    for (auto [x, y] : {std::pair{0, 0}, {255, 0}, {0, 255}, {255, 255}})
+        EXPECT_EQ(px(x, y) >> 24, 0u) << x << "," << y;
+    // The centre is on the dark body of the mark, opaque; the arrows carry its colours.
+    uint32_t centre = px(128, 200);
+    EXPECT_EQ(centre >> 24, 255u);
+    bool green = false, sand = false;
+    for (int y = 40; y < 200; ++y)
+        for (int x = 40; x < 216; ++x) {
+            uint32_t v = px(x, y);
+            int r = (v >> 16) & 255, g = (v >> 8) & 255, b = v & 255;
+            if (std::abs(r - 168) < 6 && std::abs(g - 194) < 6 && std::abs(b - 168) < 6) green = true;
+            if (std::abs(r - 227) < 6 && std::abs(g - 204) < 6 && std::abs(b - 166) < 6) sand = true;
+        }
+    EXPECT_TRUE(green);
+    EXPECT_TRUE(sand);
+    cairo_surface_destroy(s);
+
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--render-icon", "0", file},
+             {"--render-icon", "-4", file},
+             {"--render-icon", "64", d.path() + "/missing/dir/icon.png"}}) {
+        auto bad = testsupport::run(testsupport::velmora_bin(), args);
+        EXPECT_EQ(bad.exit_code, 1) << args[1] << " " << args[2];
+    }
+}
+
+} // namespace

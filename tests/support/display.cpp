@@ -1,0 +1,167 @@
+#include "display.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace testsupport {
+
+namespace {
+
+uint32_t be32(const unsigned char* p) {
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
+}
+
+} // namespace
+
+bool wait_until(int ms, const std::function<bool()>& ready) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+        if (ready()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return ready();
+}
+
+std::string capture(const std::string& cmd) {
+    std::string out;
+    FILE* f = popen(cmd.c_str(), "r");
+    if (!f) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    pclose(f);
+    return out;
+}
+
+XServer::~XServer() {
+    if (m_pid > 0) {
+        kill(m_pid, SIGTERM);
+        int st;
+        waitpid(m_pid, &st, 0);
+    }
+    if (!m_fbdir.empty()) {
+        std::string cmd = "rm -rf '" + m_fbdir + "'";
+        if (system(cmd.c_str()) != 0) {
+        }
+    }
+}
+
+std::string XServer::start(int width, int height) {
+    if (system("command -v Xvfb >/dev/null 2>&1") != 0) return "Xvfb is not installed";
+    char tmpl[] = "/tmp/velmora-xvfb-XXXXXX";
+    if (!mkdtemp(tmpl)) return "no temporary directory";
+    m_fbdir = tmpl;
+    m_width = width;
+    m_height = height;
+    int fds[2];
+    if (pipe(fds) != 0) return "pipe failed";
+    m_pid = fork();
+    if (m_pid == 0) {
+        close(fds[0]);
+        int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+        std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-br",
+               "-nolisten", "tcp", "-fbdir", m_fbdir.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    char buf[32] = {};
+    ssize_t n = read(fds[0], buf, sizeof buf - 1);
+    close(fds[0]);
+    if (n <= 0) return "Xvfb did not start";
+    m_display = std::string(":") + std::to_string(atoi(buf));
+    return {};
+}
+
+uint32_t XServer::pixel(int x, int y) const {
+    // Xvfb keeps its frame buffer as an XWD image: a big-endian header, the colour map,
+    // then the pixels (32 bits each at depth 24).
+    std::ifstream f(m_fbdir + "/Xvfb_screen0", std::ios::binary);
+    unsigned char h[100];
+    if (!f.read(reinterpret_cast<char*>(h), sizeof h)) return 0xFFFFFFFF;
+    uint32_t header = be32(h), ncolors = be32(h + 76), bpl = be32(h + 48);
+    std::streamoff off = header + ncolors * 12 + static_cast<std::streamoff>(y) * bpl + x * 4;
+    f.seekg(off);
+    unsigned char p[4];
+    if (!f.read(reinterpret_cast<char*>(p), 4)) return 0xFFFFFFFF;
+    return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0]; // B G R X in memory
+}
+
+XServer::Geometry XServer::window(const std::string& title) const {
+    Geometry g;
+    std::string out = capture("DISPLAY=" + m_display + " xwininfo -name '" + title + "' 2>/dev/null");
+    auto field = [&](const char* key, int* v) {
+        size_t p = out.find(key);
+        if (p == std::string::npos) return false;
+        *v = atoi(out.c_str() + p + strlen(key));
+        return true;
+    };
+    g.found = field("Absolute upper-left X:", &g.x) && field("Absolute upper-left Y:", &g.y) &&
+              field("Width:", &g.w) && field("Height:", &g.h);
+    return g;
+}
+
+Background::Background(const std::string& program, const std::vector<std::string>& args,
+                       const std::vector<std::string>& env) {
+    char tmpl[] = "/tmp/velmora-err-XXXXXX";
+    int fd = mkstemp(tmpl);
+    m_err_path = tmpl;
+    m_pid = fork();
+    if (m_pid == 0) {
+        dup2(fd, 2);
+        int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        for (const auto& e : env) putenv(strdup(e.c_str()));
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(fd);
+}
+
+Background::~Background() {
+    if (running()) {
+        kill(m_pid, SIGKILL);
+        wait_exit(5000);
+    }
+    unlink(m_err_path.c_str());
+}
+
+bool Background::wait_exit(int ms) {
+    if (m_code != -2) return true;
+    return wait_until(ms, [this] {
+        int st = 0;
+        pid_t r = waitpid(m_pid, &st, WNOHANG);
+        if (r != m_pid) return false;
+        m_code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        return true;
+    });
+}
+
+void Background::signal(int sig) const {
+    if (m_pid > 0) kill(m_pid, sig);
+}
+
+std::string Background::stderr_text() const {
+    std::ifstream f(m_err_path);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+} // namespace testsupport

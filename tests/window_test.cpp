@@ -1,0 +1,200 @@
+// The real program with its window on a private X server: start, paint, single instance,
+// signals, and the stored state written at the end.
+#include "settings.h"
+#include "support/display.h"
+#include "support/support.h"
+
+#include <SDL.h>
+#include <chrono>
+#include <csignal>
+#include <gtest/gtest.h>
+
+using testsupport::Background;
+using testsupport::wait_until;
+
+namespace {
+
+class WindowX : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why = x.start();
+        if (!why.empty()) GTEST_SKIP() << why;
+        cfg = home.path() + "/cfg/Velmora";
+    }
+
+    std::vector<std::string> env() const {
+        return {"DISPLAY=" + x.display(), "HOME=" + home.path(),
+                "XDG_CONFIG_HOME=" + home.path() + "/cfg", "LANG=C.UTF-8", "LANGUAGE="};
+    }
+
+    std::unique_ptr<Background> start(const std::vector<std::string>& args = {}) {
+        return std::make_unique<Background>(testsupport::velmora_bin(), args, env());
+    }
+
+    // Waits until the window exists and its page area shows something other than the black
+    // root window.
+    testsupport::XServer::Geometry shown(int ms = 15000) {
+        testsupport::XServer::Geometry g;
+        wait_until(ms, [&] {
+            g = x.window("Velmora");
+            return g.found && x.pixel(g.x + g.w / 2, g.y + g.h / 2) != 0;
+        });
+        return g;
+    }
+
+    std::vector<std::string> log_lines() const {
+        std::vector<std::string> out;
+        std::string text = testsupport::read_file(cfg + "/Velmora.log");
+        size_t pos = 0;
+        while (pos < text.size()) {
+            size_t nl = text.find('\n', pos);
+            if (nl == std::string::npos) nl = text.size();
+            out.push_back(text.substr(pos, nl - pos));
+            pos = nl + 1;
+        }
+        return out;
+    }
+
+    testsupport::XServer x;
+    testsupport::TempDir home;
+    std::string cfg;
+};
+
+int channel(uint32_t rgb, int shift) { return static_cast<int>((rgb >> shift) & 255); }
+
+TEST_F(WindowX, StartsPaintsHoldsTheLockAndEndsCleanlyOnSigterm) {
+    auto app = start();
+    auto g = shown();
+    ASSERT_TRUE(g.found) << app->stderr_text();
+    EXPECT_EQ(g.w, 1200);
+    EXPECT_EQ(g.h, 760);
+    EXPECT_EQ(g.x, 200); // centred on the 1600 × 1000 screen
+    EXPECT_EQ(g.y, 120);
+
+    // Dark theme: the window gradient runs from #161616 in the upper centre to #080808 at
+    // the edges; the page area is that gradient, not the black root and not blank.
+    uint32_t mid = x.pixel(g.x + g.w / 2, g.y + 200);
+    EXPECT_NEAR(channel(mid, 16), 0x15, 3) << std::hex << mid;
+    EXPECT_EQ(channel(mid, 16), channel(mid, 8));
+    uint32_t corner = x.pixel(g.x + 3, g.y + g.h - 60);
+    EXPECT_LT(channel(corner, 16), channel(mid, 16));
+    EXPECT_GT(channel(corner, 16), 0);
+    // The header is a rack panel: lighter than the background at its top.
+    uint32_t header = x.pixel(g.x + g.w / 2, g.y + 20);
+    EXPECT_GT(channel(header, 16), channel(mid, 16));
+
+    EXPECT_EQ(testsupport::read_file(cfg + "/Velmora.lock"), std::to_string(app->pid()));
+
+    auto t0 = std::chrono::steady_clock::now();
+    app->signal(SIGTERM);
+    ASSERT_TRUE(app->wait_exit(5000));
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                  std::chrono::steady_clock::now() - t0)
+                  .count();
+    EXPECT_EQ(app->exit_code(), 0);
+    EXPECT_LT(ms, 300) << "SIGTERM took " << ms << " ms";
+    auto lines = log_lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.front().find("INFO  Velmora 1.0.4 build 1036, package plain"),
+              std::string::npos)
+        << lines.front();
+    EXPECT_NE(lines.back().find("INFO  clean exit"), std::string::npos) << lines.back();
+    for (const char* f : {"settings.dat", "usage.dat", "history.dat"})
+        EXPECT_TRUE(testsupport::sh("test -s " + cfg + "/" + f)) << f;
+}
+
+TEST_F(WindowX, LightThemeForOneRun) {
+    auto app = start({"--theme", "light"});
+    auto g = shown();
+    ASSERT_TRUE(g.found) << app->stderr_text();
+    uint32_t mid = x.pixel(g.x + g.w / 2, g.y + 200);
+    EXPECT_NEAR(channel(mid, 16), 0xF2, 4) << std::hex << mid; // #F2F1EE
+    EXPECT_NEAR(channel(mid, 0), 0xEE, 4) << std::hex << mid;
+    app->signal(SIGTERM);
+    EXPECT_TRUE(app->wait_exit(5000));
+}
+
+TEST_F(WindowX, SecondStartRaisesTheFirstAndExits) {
+    auto first = start();
+    auto g = shown();
+    ASSERT_TRUE(g.found) << first->stderr_text();
+
+    // Cover the screen with a red window of our own.
+    setenv("DISPLAY", x.display().c_str(), 1);
+    ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
+    SDL_Window* blocker = SDL_CreateWindow("Blocker", 0, 0, 1600, 1000, SDL_WINDOW_BORDERLESS);
+    ASSERT_NE(blocker, nullptr);
+    auto paint_red = [&] {
+        SDL_PumpEvents();
+        SDL_Surface* s = SDL_GetWindowSurface(blocker);
+        SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, 255, 0, 0));
+        SDL_UpdateWindowSurface(blocker);
+    };
+    const int cx = g.x + g.w / 2, cy = g.y + 200;
+    EXPECT_TRUE(wait_until(5000, [&] {
+        paint_red();
+        return x.pixel(cx, cy) == 0xFF0000;
+    }));
+
+    auto r = testsupport::run(testsupport::velmora_bin(), {}, env());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err, "Velmora is already running\n");
+    // The first instance comes to the front and repaints over the red window.
+    EXPECT_TRUE(wait_until(5000, [&] {
+        SDL_PumpEvents();
+        return x.pixel(cx, cy) != 0xFF0000;
+    }));
+    EXPECT_TRUE(first->running());
+    SDL_DestroyWindow(blocker);
+    SDL_Quit();
+    first->signal(SIGTERM);
+    EXPECT_TRUE(first->wait_exit(5000));
+    EXPECT_EQ(first->exit_code(), 0);
+}
+
+TEST_F(WindowX, KilledInstanceLeavesALockThatDoesNotBlock) {
+    auto first = start();
+    ASSERT_TRUE(shown().found) << first->stderr_text();
+    first->signal(SIGKILL);
+    ASSERT_TRUE(first->wait_exit(5000));
+    EXPECT_EQ(testsupport::read_file(cfg + "/Velmora.lock"), std::to_string(first->pid()));
+
+    auto second = start();
+    wait_until(15000, [&] {
+        return testsupport::read_file(cfg + "/Velmora.lock") == std::to_string(second->pid());
+    });
+    EXPECT_EQ(testsupport::read_file(cfg + "/Velmora.lock"), std::to_string(second->pid()));
+    EXPECT_TRUE(shown().found);
+    EXPECT_TRUE(second->running());
+    second->signal(SIGTERM);
+    EXPECT_TRUE(second->wait_exit(5000));
+}
+
+TEST_F(WindowX, TabOptionLeavesAStoredMiniView) {
+    auto mini = start({"--mini"});
+    auto g = shown();
+    ASSERT_TRUE(g.found) << mini->stderr_text();
+    EXPECT_EQ(g.w, 380);
+    mini->signal(SIGTERM);
+    ASSERT_TRUE(mini->wait_exit(5000));
+    Settings stored;
+    stored.load(cfg + "/settings.dat");
+    EXPECT_TRUE(stored.mini);
+
+    auto full = start({"--tab", "3"});
+    // Wait for the full-size window of this run (the mini one is gone).
+    testsupport::XServer::Geometry f;
+    wait_until(15000, [&] {
+        f = x.window("Velmora");
+        return f.found && f.w == 1200;
+    });
+    EXPECT_EQ(f.w, 1200) << full->stderr_text();
+    EXPECT_EQ(f.h, 760);
+    full->signal(SIGTERM);
+    ASSERT_TRUE(full->wait_exit(5000));
+    stored.load(cfg + "/settings.dat");
+    EXPECT_FALSE(stored.mini);
+    EXPECT_EQ(stored.tab, 3);
+}
+
+} // namespace
