@@ -118,7 +118,7 @@ void run_window(benchmark::State& state, bool animate, int interval_ms, int seco
     s.interval_ms = interval_ms;
     s.save();
 
-    const std::string display = ":" + std::to_string(80 + getpid() % 100);
+    const std::string display = ":" + std::to_string(900 + getpid() % 90);
     pid_t xvfb = spawn({"Xvfb", display, "-screen", "0", "1600x1000x24", "-nolisten", "tcp"}, {});
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     std::vector<std::string> env = {"DISPLAY=" + display, "XDG_CONFIG_HOME=" + std::string(home)};

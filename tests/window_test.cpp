@@ -42,6 +42,12 @@ protected:
         return g;
     }
 
+    std::string diagnose(const Background& app) const {
+        return "stderr: " + app.stderr_text() + "\nlog:\n" +
+               testsupport::read_file(cfg + "/Velmora.log") + "windows:\n" +
+               testsupport::capture("DISPLAY=" + x.display() + " xwininfo -root -tree 2>&1 | head -20");
+    }
+
     std::vector<std::string> log_lines() const {
         std::vector<std::string> out;
         std::string text = testsupport::read_file(cfg + "/Velmora.log");
@@ -65,7 +71,7 @@ int channel(uint32_t rgb, int shift) { return static_cast<int>((rgb >> shift) & 
 TEST_F(WindowX, StartsPaintsHoldsTheLockAndEndsCleanlyOnSigterm) {
     auto app = start();
     auto g = shown();
-    ASSERT_TRUE(g.found) << app->stderr_text();
+    ASSERT_TRUE(g.found) << diagnose(*app);
     EXPECT_EQ(g.w, 1200);
     EXPECT_EQ(g.h, 760);
     EXPECT_EQ(g.x, 200); // centred on the 1600 × 1000 screen
@@ -106,7 +112,7 @@ TEST_F(WindowX, StartsPaintsHoldsTheLockAndEndsCleanlyOnSigterm) {
 TEST_F(WindowX, LightThemeForOneRun) {
     auto app = start({"--theme", "light"});
     auto g = shown();
-    ASSERT_TRUE(g.found) << app->stderr_text();
+    ASSERT_TRUE(g.found) << diagnose(*app);
     uint32_t mid = x.pixel(g.x + g.w / 2, g.y + 200);
     EXPECT_NEAR(channel(mid, 16), 0xF2, 4) << std::hex << mid; // #F2F1EE
     EXPECT_NEAR(channel(mid, 0), 0xEE, 4) << std::hex << mid;
@@ -117,7 +123,7 @@ TEST_F(WindowX, LightThemeForOneRun) {
 TEST_F(WindowX, SecondStartRaisesTheFirstAndExits) {
     auto first = start();
     auto g = shown();
-    ASSERT_TRUE(g.found) << first->stderr_text();
+    ASSERT_TRUE(g.found) << diagnose(*first);
 
     // Cover the screen with a red window of our own.
     setenv("DISPLAY", x.display().c_str(), 1);

@@ -62,27 +62,40 @@ std::string XServer::start(int width, int height) {
     m_fbdir = tmpl;
     m_width = width;
     m_height = height;
-    int fds[2];
-    if (pipe(fds) != 0) return "pipe failed";
-    m_pid = fork();
-    if (m_pid == 0) {
+    // Each server gets its own display number: with -displayfd alone, servers started at
+    // the same moment by parallel tests can end up sharing one number.
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        const int number = 100 + (getpid() * 7 + attempt * 13) % 800;
+        int fds[2];
+        if (pipe(fds) != 0) return "pipe failed";
+        m_pid = fork();
+        if (m_pid == 0) {
+            close(fds[0]);
+            int devnull = open("/dev/null", O_WRONLY);
+            dup2(devnull, 1);
+            dup2(devnull, 2);
+            std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
+            std::string fd = std::to_string(fds[1]);
+            std::string display = ":" + std::to_string(number);
+            execlp("Xvfb", "Xvfb", display.c_str(), "-displayfd", fd.c_str(), "-screen", "0",
+                   screen.c_str(), "-br", "-nolisten", "tcp", "-fbdir", m_fbdir.c_str(),
+                   static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        char buf[32] = {};
+        ssize_t n = read(fds[0], buf, sizeof buf - 1);
         close(fds[0]);
-        int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-        std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-        std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-br",
-               "-nolisten", "tcp", "-fbdir", m_fbdir.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
+        if (n > 0) {
+            m_display = ":" + std::to_string(atoi(buf));
+            return {};
+        }
+        // That display was taken: the server gave up without announcing itself.
+        int st;
+        waitpid(m_pid, &st, 0);
+        m_pid = -1;
     }
-    close(fds[1]);
-    char buf[32] = {};
-    ssize_t n = read(fds[0], buf, sizeof buf - 1);
-    close(fds[0]);
-    if (n <= 0) return "Xvfb did not start";
-    m_display = std::string(":") + std::to_string(atoi(buf));
-    return {};
+    return "Xvfb did not start";
 }
 
 uint32_t XServer::pixel(int x, int y) const {
