@@ -45,7 +45,8 @@ protected:
     std::string diagnose(const Background& app) const {
         return "stderr: " + app.stderr_text() + "\nlog:\n" +
                testsupport::read_file(cfg + "/Velmora.log") + "windows:\n" +
-               testsupport::capture("DISPLAY=" + x.display() + " xwininfo -root -tree 2>&1 | head -20");
+               testsupport::capture("DISPLAY=" + x.display() + " xwininfo -root -tree 2>&1 | head -20") +
+               "server:\n" + x.server_log();
     }
 
     std::vector<std::string> log_lines() const {

@@ -42,12 +42,20 @@ std::string capture(const std::string& cmd) {
     return out;
 }
 
+std::string XServer::server_log() const {
+    std::ifstream f(m_fbdir + "/xvfb.log");
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
 XServer::~XServer() {
     if (m_pid > 0) {
         kill(m_pid, SIGTERM);
         int st;
         waitpid(m_pid, &st, 0);
     }
+    if (m_display_fd >= 0) close(m_display_fd);
     if (!m_fbdir.empty()) {
         std::string cmd = "rm -rf '" + m_fbdir + "'";
         if (system(cmd.c_str()) != 0) {
@@ -71,9 +79,9 @@ std::string XServer::start(int width, int height) {
         m_pid = fork();
         if (m_pid == 0) {
             close(fds[0]);
-            int devnull = open("/dev/null", O_WRONLY);
-            dup2(devnull, 1);
-            dup2(devnull, 2);
+            int log = open((m_fbdir + "/xvfb.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+            dup2(log, 1);
+            dup2(log, 2);
             std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
             std::string fd = std::to_string(fds[1]);
             std::string display = ":" + std::to_string(number);
@@ -83,13 +91,17 @@ std::string XServer::start(int width, int height) {
             _exit(127);
         }
         close(fds[1]);
-        char buf[32] = {};
-        ssize_t n = read(fds[0], buf, sizeof buf - 1);
-        close(fds[0]);
-        if (n > 0) {
-            m_display = ":" + std::to_string(atoi(buf));
+        // Read up to the line feed and keep our end open: the server writes the number and
+        // the line feed separately and dies when the second write finds the pipe closed.
+        std::string got;
+        char c;
+        while (got.find('\n') == std::string::npos && read(fds[0], &c, 1) == 1) got += c;
+        if (!got.empty()) {
+            m_display_fd = fds[0];
+            m_display = ":" + std::to_string(atoi(got.c_str()));
             return {};
         }
+        close(fds[0]);
         // That display was taken: the server gave up without announcing itself.
         int st;
         waitpid(m_pid, &st, 0);

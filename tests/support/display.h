@@ -22,6 +22,9 @@ public:
     // ":N"
     const std::string& display() const { return m_display; }
 
+    // What the server wrote to its standard error.
+    std::string server_log() const;
+
     // The screen's pixel at (x, y) as 0xRRGGBB, read from the frame buffer.
     uint32_t pixel(int x, int y) const;
 
@@ -34,6 +37,7 @@ public:
 
 private:
     pid_t m_pid = -1;
+    int m_display_fd = -1;
     std::string m_display;
     std::string m_fbdir;
     int m_width = 0, m_height = 0;
