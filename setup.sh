@@ -22,7 +22,7 @@ PACKAGES=(
   clang libclang-rt-14-dev
   xvfb xauth x11-utils xdotool
   pci.ids usb.ids iproute2 procps util-linux
-  fonts-dejavu-core
+  fonts-dejavu-core fonts-noto-core fonts-noto-cjk
 )
 
 log() { printf '\n==> %s\n' "$*"; }
@@ -32,6 +32,8 @@ install_packages() {
   for p in "${PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
+  # Node.js and npm fetch the pinned data packages; any installation of them will do.
+  command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
   if [ ${#missing[@]} -gt 0 ]; then
     log "installing ${missing[*]}"
     if [ "$(id -u)" -ne 0 ]; then
