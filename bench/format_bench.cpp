@@ -1,5 +1,6 @@
 // The formatting calls of every table cell, axis label and card.
 #include "alloc_count.h"
+#include "bench_l10n.h"
 #include "format.h"
 #include "l10n.h"
 
@@ -8,20 +9,6 @@
 #include <cstdlib>
 
 namespace {
-
-void setup(const char* code) {
-    setenv("LANGUAGE", "en", 1);
-    L10n::init("");
-    L10n::setLanguage(code);
-}
-
-template <class F> void run(benchmark::State& state, F call) {
-    const long before = alloc_count::g_allocs.load();
-    for (auto _ : state) benchmark::DoNotOptimize(call());
-    state.counters["allocs"] =
-        benchmark::Counter(static_cast<double>(alloc_count::g_allocs.load() - before),
-                           benchmark::Counter::kAvgIterations);
-}
 
 // A spread of magnitudes, so every unit step and decimal choice is taken.
 const double kRates[] = {0, 0.5, 12.5, 999.4, 1234, 56789, 1.5e6, 2.5e8, 7.7e9, 3e12};

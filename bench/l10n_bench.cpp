@@ -1,5 +1,6 @@
 // Text lookups as the painters make them, many per frame: plain and with arguments.
 #include "alloc_count.h"
+#include "bench_l10n.h"
 #include "l10n.h"
 
 #include <benchmark/benchmark.h>
@@ -7,20 +8,6 @@
 #include <cstdlib>
 
 namespace {
-
-void setup(const char* code) {
-    setenv("LANGUAGE", "en", 1);
-    L10n::init("");
-    L10n::setLanguage(code);
-}
-
-template <class F> void run(benchmark::State& state, F call) {
-    const long before = alloc_count::g_allocs.load();
-    for (auto _ : state) benchmark::DoNotOptimize(call());
-    state.counters["allocs"] =
-        benchmark::Counter(static_cast<double>(alloc_count::g_allocs.load() - before),
-                           benchmark::Counter::kAvgIterations);
-}
 
 void BM_TrPlain(benchmark::State& state) {
     setup("en");
