@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <iterator>
 #include <map>
 #include <set>
@@ -130,6 +132,87 @@ TEST(I18nTables, EnglishTextsOthersRelyOn) {
     const std::string disclaimer = english("about.disclaimer.text");
     EXPECT_NE(disclaimer.find("warranty"), std::string::npos);
     EXPECT_NE(disclaimer.find("risk"), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Completeness of the shipped languages.
+
+// po/same-as-english.tsv: "code<TAB>key<TAB>reason" for texts that are rightly the same as
+// English in that language ("*" for every language).
+std::map<std::string, std::set<std::string>> same_as_english_allowed() {
+    std::map<std::string, std::set<std::string>> allowed;
+    std::ifstream f(std::string(VELMORA_SOURCE_DIR) + "/po/same-as-english.tsv");
+    EXPECT_TRUE(f.good()) << "po/same-as-english.tsv is missing";
+    std::string line;
+    while (std::getline(f, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        size_t a = line.find('\t'), b = line.find('\t', a + 1);
+        EXPECT_TRUE(a != std::string::npos && b != std::string::npos && b + 1 < line.size())
+            << "a line without its reason: " << line;
+        if (b == std::string::npos) continue;
+        allowed[line.substr(0, a)].insert(line.substr(a + 1, b - a - 1));
+    }
+    return allowed;
+}
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool valid_utf8(const char* s) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s);
+    while (*p) {
+        unsigned c = *p;
+        int more = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+        if (more < 0) return false;
+        uint32_t cp = more == 0 ? c : more == 1 ? (c & 0x1F) : more == 2 ? (c & 0x0F) : (c & 0x07);
+        for (int i = 1; i <= more; ++i) {
+            if ((p[i] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (p[i] & 0x3F);
+        }
+        if ((more == 1 && cp < 0x80) || (more == 2 && cp < 0x800) || (more == 3 && cp < 0x10000) ||
+            cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        p += more + 1;
+    }
+    return true;
+}
+
+TEST(I18nTables, EveryLanguageIsCompleteAndClean) {
+    const auto allowed = same_as_english_allowed();
+    const char* const* en = i18n_data::LANGS[13].values;
+    std::set<std::string> used; // allow-list entries that matched, to find stale ones
+    for (int l = 0; l < i18n_data::LANG_COUNT; ++l) {
+        const auto& lang = i18n_data::LANGS[l];
+        const std::string code = lang.code;
+        for (int i = 0; i < i18n_data::KEY_COUNT; ++i) {
+            const char* key = i18n_data::KEYS[i];
+            const char* v = lang.values[i];
+            ASSERT_TRUE(v && *v) << code << " " << key << " is empty";
+            EXPECT_TRUE(valid_utf8(v)) << code << " " << key;
+            for (const char* p = v; *p; ++p) {
+                auto c = static_cast<unsigned char>(*p);
+                EXPECT_FALSE((c < 0x20 && c != '\n') || c == 0x7F)
+                    << code << " " << key << " holds control byte " << int(c);
+                if (c == '%') {
+                    // Only %s, %d and (in texts with arguments) %%.
+                    EXPECT_TRUE(p[1] == 's' || p[1] == 'd' || p[1] == '%') << code << " " << key;
+                    if (p[1]) ++p;
+                }
+            }
+            if (code == "en" || strcmp(v, en[i]) != 0) continue;
+            const bool ok = (allowed.count(code) && allowed.at(code).count(key)) ||
+                            (allowed.count("*") && allowed.at("*").count(key));
+            EXPECT_TRUE(ok) << code << " " << key << " is the English text \"" << v
+                            << "\" and not in po/same-as-english.tsv";
+            used.insert(code + " " + key);
+        }
+    }
+    // Entries for one language must still be needed, so the list does not rot.
+    for (const auto& [code, keys] : allowed) {
+        if (code == "*") continue;
+        for (const auto& key : keys)
+            EXPECT_TRUE(used.count(code + " " + key))
+                << "po/same-as-english.tsv lists " << code << " " << key
+                << " but that text is translated now";
+    }
 }
 
 } // namespace
