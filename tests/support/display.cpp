@@ -1,5 +1,7 @@
 #include "display.h"
 
+#include "support.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -143,19 +145,9 @@ Background::Background(const std::string& program, const std::vector<std::string
     char tmpl[] = "/tmp/velmora-err-XXXXXX";
     int fd = mkstemp(tmpl);
     m_err_path = tmpl;
-    m_pid = fork();
-    if (m_pid == 0) {
-        dup2(fd, 2);
-        int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        for (const auto& e : env) putenv(strdup(e.c_str()));
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
+    int devnull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    m_pid = spawn(program, args, env, devnull, fd);
+    close(devnull);
     close(fd);
 }
 

@@ -16,15 +16,12 @@
 
 namespace testsupport {
 
-RunResult run(const std::string& program, const std::vector<std::string>& args,
-              const std::vector<std::string>& env) {
-    RunResult r;
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return r;
+pid_t spawn(const std::string& program, const std::vector<std::string>& args,
+            const std::vector<std::string>& env, int out_fd, int err_fd) {
     pid_t pid = fork();
     if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(err[1], 2);
+        dup2(out_fd, 1);
+        dup2(err_fd, 2);
         for (const auto& e : env) putenv(strdup(e.c_str()));
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
@@ -33,6 +30,15 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
         execv(program.c_str(), argv.data());
         _exit(127);
     }
+    return pid;
+}
+
+RunResult run(const std::string& program, const std::vector<std::string>& args,
+              const std::vector<std::string>& env) {
+    RunResult r;
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return r;
+    pid_t pid = spawn(program, args, env, out[1], err[1]);
     close(out[1]);
     close(err[1]);
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};

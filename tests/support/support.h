@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace testsupport {
@@ -17,6 +18,11 @@ struct RunResult {
 // streams. `env` entries of the form NAME=VALUE are added to the environment.
 RunResult run(const std::string& program, const std::vector<std::string>& args,
               const std::vector<std::string>& env = {});
+
+// Starts `program` with `args` and extra `env` entries, its standard output and error on
+// the given descriptors; returns the child's pid.
+pid_t spawn(const std::string& program, const std::vector<std::string>& args,
+            const std::vector<std::string>& env, int out_fd, int err_fd);
 
 // The velmora binary of this build.
 std::string velmora_bin();
