@@ -55,21 +55,6 @@ std::string last_component_of_link(const std::string& path) {
     return sysfs::basename_of(sysfs::link_target(path));
 }
 
-// The whole file; false only when it cannot be opened.
-bool slurp(const std::string& path, std::string& out) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        out.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return true;
-}
-
 // ---- id databases ---------------------------------------------------------------------
 
 constexpr const char* PCI_PATHS[] = {
@@ -101,7 +86,7 @@ Slot& slot_locked(Db which) {
 
 void read_into_locked(Slot& slot, const std::string& path) {
     std::string text;
-    if (!slurp(path, text)) return;
+    if (!sysfs::read_into(path, text)) return;
     slot.db.path = path;
     parse_ids(text, slot.db);
     ++slot.parses;

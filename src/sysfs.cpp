@@ -9,18 +9,25 @@
 
 namespace sysfs {
 
-std::string read_file(const std::string& path, size_t limit) {
-    std::string out;
+bool read_into(const std::string& path, std::string& out, size_t limit) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return out;
-    char buf[4096];
-    while (out.size() < limit) {
-        ssize_t n = ::read(fd, buf, std::min(sizeof buf, limit - out.size()));
+    if (fd < 0) return false;
+    char buf[65536];
+    size_t got = 0;
+    while (got < limit) {
+        ssize_t n = ::read(fd, buf, std::min(sizeof buf, limit - got));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         out.append(buf, static_cast<size_t>(n));
+        got += static_cast<size_t>(n);
     }
     ::close(fd);
+    return true;
+}
+
+std::string read_file(const std::string& path, size_t limit) {
+    std::string out;
+    read_into(path, out, limit);
     return out;
 }
 

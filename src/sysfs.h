@@ -2,10 +2,15 @@
 // Every function degrades to an empty result when the path cannot be read.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace sysfs {
+
+// Appends the file's content, at most `limit` bytes, to `out`; false only when the file
+// cannot be opened (an empty file is true).
+bool read_into(const std::string& path, std::string& out, size_t limit = SIZE_MAX);
 
 // The whole file, at most `limit` bytes. Empty when it cannot be opened.
 std::string read_file(const std::string& path, size_t limit = 1 << 20);
