@@ -2,6 +2,7 @@
 // decimal point of English and the decimal comma of German.
 #include "format.h"
 #include "l10n.h"
+#include "support/support.h"
 
 #include <gtest/gtest.h>
 
@@ -137,8 +138,7 @@ TEST(Format, NonFiniteAndHugeInputs) {
 // Local times. The rule is written out, so no time-zone database is needed.
 
 void central_europe() {
-    setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-    tzset();
+    ASSERT_TRUE(testsupport::use_tz("CET-1CEST,M3.5.0,M10.5.0/3", 3600));
 }
 
 // 2024-03-31 00:59:59 UTC: the last second of winter time in Central Europe (01:59:59 CET);
@@ -161,8 +161,7 @@ TEST(Format, MomentAndStampFollowTheLocalZone) {
     EXPECT_EQ(fmt::stamp(kBeforeSpring + 0.999, true), "2024-03-31 01:59");
     // The day changes at local midnight: 2024-01-04 23:30 UTC is already the 5th here.
     EXPECT_EQ(fmt::stamp(1704411000, false), "2024-01-05");
-    setenv("TZ", "UTC0", 1);
-    tzset();
+    ASSERT_TRUE(testsupport::use_tz("UTC0", 0));
     EXPECT_EQ(fmt::stamp(1704411000, false), "2024-01-04");
     EXPECT_EQ(fmt::stamp(0, true), "1970-01-01 00:00");
     EXPECT_EQ(fmt::stamp(-1.5, true), "1969-12-31 23:59");
@@ -182,8 +181,7 @@ TEST(Format, MomentChoosesItsPatternBySpan) {
 
 TEST(Format, TimesWithoutAnAnswerAreEmpty) {
     language("en");
-    setenv("TZ", "UTC0", 1);
-    tzset();
+    ASSERT_TRUE(testsupport::use_tz("UTC0", 0));
     for (double bad :
          {std::nan(""), std::numeric_limits<double>::infinity(), -1e30, 1e30, 9.3e18, 1e17}) {
         EXPECT_EQ(fmt::stamp(bad, true), "") << bad;

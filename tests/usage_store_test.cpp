@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 using testsupport::fixture;
+using testsupport::keep_clear_of_midnight;
 using testsupport::TempDir;
+using testsupport::use_tz;
 using usage::Store;
 using usage::Sum;
 
@@ -18,12 +20,9 @@ namespace {
 const std::string kBootA = fixture("usage/boot_a");
 const std::string kBootB = fixture("usage/boot_b");
 
-void use_tz(const char* tz) {
-    setenv("TZ", tz, 1);
-    tzset();
-}
-
 TEST(Usage, ReadingsBecomeIncrementsAcrossCounterResets) {
+    ASSERT_TRUE(use_tz("UTC0", 0));
+    keep_clear_of_midnight();
     Store s;
     const int today = Store::today();
     s.observe("eth0", 1000, 50, true);
@@ -55,6 +54,8 @@ TEST(Usage, ReadingsBecomeIncrementsAcrossCounterResets) {
 }
 
 TEST(Usage, RestartOnTheSameBootContinuesFromTheSavedReading) {
+    ASSERT_TRUE(use_tz("UTC0", 0));
+    keep_clear_of_midnight();
     TempDir tmp;
     const std::string path = tmp.path() + "/usage.dat";
     const int today = Store::today();
@@ -87,7 +88,7 @@ TEST(Usage, RestartOnTheSameBootContinuesFromTheSavedReading) {
 }
 
 TEST(Usage, DayArithmeticAcrossMonthsYearsAndLeapDays) {
-    use_tz("UTC0");
+    ASSERT_TRUE(use_tz("UTC0", 0));
     const std::tuple<int, int, int> cases[] = {
         {20240301, -1, 20240229},    {20230301, -1, 20230228}, {20231231, 1, 20240101},
         {20240101, -1, 20231231},    {20240131, 1, 20240201},  {20240229, 365, 20250228},
@@ -105,24 +106,25 @@ TEST(Usage, DayArithmeticAcrossMonthsYearsAndLeapDays) {
 TEST(Usage, DayArithmeticAcrossDaylightSavingChanges) {
     // Central Europe: clocks go forward on 2024-03-31 and back on 2024-10-27, where a day
     // has 23 and 25 hours.
-    use_tz("CET-1CEST,M3.5.0,M10.5.0/3");
+    ASSERT_TRUE(use_tz("CET-1CEST,M3.5.0,M10.5.0/3", 3600));
     EXPECT_EQ(Store::add_days(20240330, 1), 20240331);
     EXPECT_EQ(Store::add_days(20240331, 1), 20240401);
     EXPECT_EQ(Store::add_days(20240401, -2), 20240330);
     EXPECT_EQ(Store::add_days(20241027, 1), 20241028);
     EXPECT_EQ(Store::add_days(20241028, -1), 20241027);
     // A zone whose clocks change at midnight, so that one local midnight never happens.
-    use_tz("BRT3BRST,M10.3.0/0,M2.3.0/0");
+    ASSERT_TRUE(use_tz("BRT3BRST,M10.3.0/0,M2.3.0/0", -2 * 3600));
     EXPECT_EQ(Store::add_days(20181020, 1), 20181021);
     EXPECT_EQ(Store::add_days(20190217, -1), 20190216);
     // Standard time in summer and one hour less in winter, which the C library reports as
     // daylight-saving time: midnight in the "standard" offset lies in the day before.
-    use_tz("IST-1GMT0,M10.5.0,M3.5.0/1");
+    ASSERT_TRUE(use_tz("IST-1GMT0,M10.5.0,M3.5.0/1", 0));
     EXPECT_EQ(Store::add_days(20240115, 1), 20240116);
     EXPECT_EQ(Store::add_days(20240701, -1), 20240630);
 
-    // Fourteen hours east of UTC the local date differs from UTC's for much of every day.
-    use_tz("X-14");
+    // Fourteen hours east of UTC the local date differs from UTC's for ten hours of every
+    // day. A zone name needs three characters, or the angle brackets.
+    ASSERT_TRUE(use_tz("<+14>-14", 14 * 3600));
     auto utc_plus_14 = [] {
         time_t t = time(nullptr) + 14 * 3600;
         tm u{};
@@ -134,6 +136,8 @@ TEST(Usage, DayArithmeticAcrossDaylightSavingChanges) {
 }
 
 TEST(Usage, SaveDropsDaysBeyondRetention) {
+    ASSERT_TRUE(use_tz("UTC0", 0));
+    keep_clear_of_midnight();
     TempDir tmp;
     const std::string path = tmp.path() + "/usage.dat";
     const int day800 = Store::add_days(Store::today(), -800);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
@@ -146,6 +147,30 @@ std::string enter_private_netns() {
 bool sh(const std::string& command) {
     int rc = system((command + " >/dev/null 2>&1").c_str());
     return rc == 0;
+}
+
+bool use_tz(const char* tz, long january_offset) {
+    setenv("TZ", tz, 1);
+    tzset();
+    const time_t instant = 1705320000; // 2024-01-15 12:00:00 UTC
+    tm local{};
+    if (!localtime_r(&instant, &local)) return false;
+    const long offset = local.tm_gmtoff;
+    if (offset != january_offset)
+        fprintf(stderr, "TZ=%s gives %+ld s, not %+ld s: the zone did not take effect\n", tz,
+                offset, january_offset);
+    return offset == january_offset;
+}
+
+void keep_clear_of_midnight(int margin) {
+    for (;;) {
+        const time_t now = time(nullptr);
+        tm local{};
+        localtime_r(&now, &local);
+        const int left = 86400 - (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec);
+        if (left > margin) return;
+        sleep(static_cast<unsigned>(left + 1));
+    }
 }
 
 } // namespace testsupport

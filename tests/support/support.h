@@ -60,4 +60,13 @@ std::string enter_private_netns();
 // Runs a shell command; true when it exited with 0.
 bool sh(const std::string& command);
 
+// Sets TZ and proves that the C library took it: the local time of a fixed instant in
+// January must lie `january_offset` seconds east of UTC. A zone string the library
+// rejects silently means UTC, which would make a test pass at some hours only.
+bool use_tz(const char* tz, long january_offset);
+
+// Returns once the local date will not change for the next `margin` seconds, so that a
+// test which reads today's date twice sees the same day both times.
+void keep_clear_of_midnight(int margin = 5);
+
 } // namespace testsupport
