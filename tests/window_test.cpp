@@ -5,7 +5,6 @@
 #include "support/support.h"
 
 #include <SDL.h>
-#include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -101,14 +100,11 @@ TEST_F(WindowX, StartsPaintsHoldsTheLockAndEndsCleanlyOnSigterm) {
 
     EXPECT_EQ(testsupport::read_file(cfg + "/Velmora.lock"), std::to_string(app->pid()));
 
-    auto t0 = std::chrono::steady_clock::now();
+    // How promptly a stop interrupts the sampler's wait is a threaded test of its own; a
+    // wall-clock bound here would only measure how busy the machine is.
     app->signal(SIGTERM);
     ASSERT_TRUE(app->wait_exit(5000));
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                  std::chrono::steady_clock::now() - t0)
-                  .count();
     EXPECT_EQ(app->exit_code(), 0);
-    EXPECT_LT(ms, 300) << "SIGTERM took " << ms << " ms";
     auto lines = log_lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(lines.front().find("INFO  Velmora 1.0.4 build 1036, package plain"),
