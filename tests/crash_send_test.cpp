@@ -5,7 +5,6 @@
 #include "support/support.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <gio/gio.h>
@@ -215,26 +214,12 @@ TEST_F(CrashSend, SendComposesOnItsOwnThread) {
 
 // ---- the mail portal ----------------------------------------------------------------
 
-// A portal on its own connection and thread: answers the version and ComposeEmail, keeps
-// what it received and sends the response `answer`.
+// A portal with its own connection, served on its own thread: answers the version and
+// ComposeEmail, keeps what arrived and sends the response `answer`.
 struct FakePortal {
-    explicit FakePortal(guint32 answer) : answer(answer) {}
-
-    bool start(const std::string& address) {
-        thread = std::thread([this, address] { run(address); });
-        std::unique_lock<std::mutex> lock(m);
-        cv.wait(lock, [&] { return state != 0; });
-        return state == 1;
-    }
-
-    void stop() {
-        if (loop) g_main_loop_quit(loop);
-        if (thread.joinable()) thread.join();
-    }
-
-    void run(const std::string& address) {
-        GMainContext* ctx = g_main_context_new();
-        g_main_context_push_thread_default(ctx);
+    FakePortal(const std::string& address, guint32 answer) : answer(answer) {
+        ctx = g_main_context_new();
+        g_main_context_push_thread_default(ctx); // calls are dispatched on this context
         conn = g_dbus_connection_new_for_address_sync(
             address.c_str(),
             static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
@@ -247,36 +232,35 @@ struct FakePortal {
             "<property name='version' type='u' access='read'/></interface></node>",
             nullptr);
         static const GDBusInterfaceVTable vtable = {on_call, on_get, nullptr, {}};
-        bool ok = conn && g_dbus_connection_register_object(conn, "/org/freedesktop/portal/desktop",
-                                                            node->interfaces[0], &vtable, this,
-                                                            nullptr, nullptr) > 0;
-        // Allow and take replacement: a portal of an earlier round may still own the name.
-        GVariant* r =
-            ok ? g_dbus_connection_call_sync(
-                     conn, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                     "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 3u),
-                     G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr)
-               : nullptr;
+        g_dbus_connection_register_object(conn, "/org/freedesktop/portal/desktop",
+                                          node->interfaces[0], &vtable, this, nullptr, nullptr);
+        g_dbus_node_info_unref(node);
+        // Allow and take replacement: the portal of an earlier round may still own the name.
+        GVariant* r = g_dbus_connection_call_sync(
+            conn, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+            "RequestName", g_variant_new("(su)", "org.freedesktop.portal.Desktop", 3u),
+            G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
         guint32 owner = 0;
         if (r) {
             g_variant_get(r, "(u)", &owner);
             g_variant_unref(r);
         }
-        if (owner != 1) r = nullptr;
-        loop = g_main_loop_new(ctx, FALSE);
-        {
-            std::lock_guard<std::mutex> lock(m);
-            state = r ? 1 : 2;
-        }
-        cv.notify_all();
-        if (r) g_main_loop_run(loop);
-        g_main_loop_unref(loop);
-        g_dbus_node_info_unref(node);
-        if (conn) {
-            g_dbus_connection_close_sync(conn, nullptr, nullptr);
-            g_object_unref(conn);
-        }
+        serving = owner == 1;
         g_main_context_pop_thread_default(ctx);
+        loop = g_main_loop_new(ctx, FALSE);
+        thread = std::thread([this] {
+            g_main_context_push_thread_default(ctx);
+            g_main_loop_run(loop);
+            g_main_context_pop_thread_default(ctx);
+        });
+    }
+
+    ~FakePortal() {
+        g_main_loop_quit(loop);
+        thread.join();
+        g_dbus_connection_close_sync(conn, nullptr, nullptr);
+        g_object_unref(conn);
+        g_main_loop_unref(loop);
         g_main_context_unref(ctx);
     }
 
@@ -291,51 +275,41 @@ struct FakePortal {
         GUnixFDList* fds =
             g_dbus_message_get_unix_fd_list(g_dbus_method_invocation_get_message(inv));
         GVariant* opts = g_variant_get_child_value(params, 1);
-        const gchar* token = "";
-        const gchar* subject = "";
+        const gchar *token = "", *subject = "";
         g_variant_lookup(opts, "handle_token", "&s", &token);
         g_variant_lookup(opts, "subject", "&s", &subject);
         GVariant* handles = g_variant_lookup_value(opts, "attachment_fds", G_VARIANT_TYPE("ah"));
-        std::vector<std::string> files;
+        std::lock_guard<std::mutex> lock(self->m);
+        self->files.clear();
         for (gsize i = 0; handles && i < g_variant_n_children(handles); ++i) {
             gint32 h = 0;
             g_variant_get_child(handles, i, "h", &h);
             int fd = fds ? g_unix_fd_list_get(fds, h, nullptr) : -1;
-            std::string text;
-            char buf[4096];
-            ssize_t n;
-            while (fd >= 0 && (n = pread(fd, buf, sizeof buf, static_cast<off_t>(text.size()))) > 0)
-                text.append(buf, static_cast<size_t>(n));
+            self->files.push_back(fd < 0 ? "(no descriptor)"
+                                         : read_file("/proc/self/fd/" + std::to_string(fd)));
             if (fd >= 0) close(fd);
-            files.push_back(text);
         }
+        self->subject = subject;
         std::string who = sender + 1;
-        for (char& ch : who)
-            if (ch == '.') ch = '_';
-        const std::string path = "/org/freedesktop/portal/desktop/request/" + who + "/" + token;
-        {
-            std::lock_guard<std::mutex> lock(self->m);
-            self->files = files;
-            self->subject = subject;
-            self->request = path;
-        }
+        std::replace(who.begin(), who.end(), '.', '_');
+        self->request = "/org/freedesktop/portal/desktop/request/" + who + "/" + token;
         if (handles) g_variant_unref(handles);
         g_variant_unref(opts);
-        g_dbus_method_invocation_return_value(inv, g_variant_new("(o)", path.c_str()));
+        g_dbus_method_invocation_return_value(inv, g_variant_new("(o)", self->request.c_str()));
         g_dbus_connection_emit_signal(
-            c, sender, path.c_str(), "org.freedesktop.portal.Request", "Response",
+            c, sender, self->request.c_str(), "org.freedesktop.portal.Request", "Response",
             g_variant_new("(u@a{sv})", self->answer,
                           g_variant_new_array(G_VARIANT_TYPE("{sv}"), nullptr, 0)),
             nullptr);
     }
 
     guint32 answer;
+    bool serving = false;
+    GMainContext* ctx;
+    GMainLoop* loop;
+    GDBusConnection* conn;
     std::thread thread;
-    GMainLoop* loop = nullptr;
-    GDBusConnection* conn = nullptr;
     std::mutex m;
-    std::condition_variable cv;
-    int state = 0; // 1 serving, 2 failed
     std::vector<std::string> files;
     std::string subject, request;
 };
@@ -351,10 +325,10 @@ TEST_F(CrashSend, MailPortalReceivesTheDescriptorsAndResponseZeroSucceeds) {
 
     const ruvasto::Mail mail = ruvasto::prepare_mail(log);
     for (guint32 answer : {0u, 1u}) {
-        FakePortal portal(answer);
-        ASSERT_TRUE(portal.start(address));
+        FakePortal portal(address, answer);
+        ASSERT_TRUE(portal.serving);
         EXPECT_EQ(ruvasto::mail_portal(mail, 5000), answer == 0) << answer;
-        portal.stop();
+        std::lock_guard<std::mutex> lock(portal.m);
         EXPECT_EQ(portal.files, (std::vector<std::string>{kReport, kCrashLog, read_file(log)}));
         EXPECT_EQ(portal.subject, kSubject);
         EXPECT_NE(portal.request.find("/request/"), std::string::npos);
@@ -362,10 +336,10 @@ TEST_F(CrashSend, MailPortalReceivesTheDescriptorsAndResponseZeroSucceeds) {
     }
     // Through compose, the portal is the second route, before xdg-email.
     fake("xdg-email");
-    FakePortal portal(0);
-    ASSERT_TRUE(portal.start(address));
-    EXPECT_EQ(ruvasto::compose(mail, 5000), ruvasto::Route::Portal);
-    portal.stop();
+    {
+        FakePortal portal(address, 0);
+        EXPECT_EQ(ruvasto::compose(mail, 5000), ruvasto::Route::Portal);
+    }
     EXPECT_FALSE(exists(bin + "/xdg-email.args"));
     kill(daemon, SIGTERM);
 }
