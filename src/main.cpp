@@ -86,8 +86,10 @@ void install_crash_reporter() {
     app.contact = version::kSupportMail;
     app.package = "velmora";
     app.log = [](const std::string& level, const std::string& message) {
-        if (!level.empty() && level[0] == 'W') logger::warn(message);
-        else logger::info(message);
+        if (!level.empty() && level[0] == 'W')
+            logger::warn(message);
+        else
+            logger::info(message);
     };
     ruvasto::install(app);
 }
