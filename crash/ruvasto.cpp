@@ -1082,8 +1082,9 @@ bool mail_portal(const Mail& mail, int timeout_ms) {
 
 bool mail_xdg_email(const Mail& mail) {
     if (nonempty_env("SNAP") || nonempty_env("FLATPAK_ID")) return false;
+    // The kernel refuses a single argument over 128 KiB; the files carry everything anyway.
     std::vector<std::string> args = {"xdg-email",  "--utf8", "--subject",
-                                     mail.subject, "--body", mail.body};
+                                     mail.subject, "--body", shorten_body(mail.body, 100000)};
     for (const auto& a : mail.attachments) {
         args.push_back("--attach");
         args.push_back(a);

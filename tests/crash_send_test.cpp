@@ -151,6 +151,12 @@ TEST_F(CrashSend, XdgEmailGetsItsArgumentsInOrderAndItsExitStatusCounts) {
                                         sent()[2], "support@velmora.app"}));
     EXPECT_TRUE(logged("INFO xdg-email: exit 0"));
 
+    // A body past the kernel's limit for one argument is cut rather than losing the files.
+    ruvasto::Mail big = mail;
+    big.body.append(200000, 'x');
+    EXPECT_EQ(ruvasto::compose(big), ruvasto::Route::XdgEmail);
+    EXPECT_EQ(args_of("xdg-email")[4], ruvasto::shorten_body(big.body, 100000));
+
     fake("xdg-email", 3);
     EXPECT_EQ(ruvasto::compose(mail), ruvasto::Route::Mailto);
     EXPECT_TRUE(logged("INFO xdg-email: exit 3"));
