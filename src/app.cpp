@@ -10,6 +10,7 @@
 #include "l10n.h"
 #include "logger.h"
 #include "paths.h"
+#include "ruvasto.h"
 
 #include <SDL_opengl.h>
 #include <algorithm>
@@ -104,7 +105,11 @@ int App::run(int, char**) {
     if (m_settings.tab == 4) gpu::restart_intro();
 
     start_sampler();
-    // FIXME: a pending crash report opens its dialog once the crash reporter exists.
+    if (ruvasto::pending(m_crash_report)) {
+        m_crash_pending = true;
+        logger::info("crash report from an earlier run: " + ruvasto::report_path());
+        // FIXME: the dialog that offers to send or discard the report comes with the dialogs.
+    }
 
     loop();
 
@@ -200,7 +205,7 @@ bool App::init_window() {
     }
     gpu::init(m_ren, m_premul, m_premul, m_software);
 
-    // Graphics lines for the crash report. FIXME: handed to the crash reporter once it exists.
+    // Graphics lines for the crash report.
     std::vector<std::string> graphics;
     graphics.push_back(std::string("Video: ") + (driver ? driver : "?"));
     graphics.push_back("Renderer: " + rname + (m_software ? " (software)" : " (accelerated)"));
@@ -211,6 +216,7 @@ bool App::init_window() {
             graphics.push_back("Display " + std::to_string(i) + ": " + std::to_string(b.w) + "x" +
                                std::to_string(b.h));
     }
+    ruvasto::record_graphics(graphics);
 
     if (cpu_gl) {
         logger::info("Mesa renders on the CPU: animation limited to 24 frames per second");

@@ -300,6 +300,8 @@ public:
     int m_set_tab = 0;
     bool m_autostart = false;
     double m_set_scroll = 0, m_set_content_h = 0, m_set_view_h = 0, m_lang_scroll = 0;
+    bool m_crash_pending = false; // an earlier run left a crash report
+    std::string m_crash_report;   // its text
 };
 
 // Signal flags, set from the handler and polled by the main loop.

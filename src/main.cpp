@@ -5,6 +5,7 @@
 #include "l10n.h"
 #include "logger.h"
 #include "paths.h"
+#include "ruvasto.h"
 #include "version.h"
 
 #include <cerrno>
@@ -51,9 +52,14 @@ int start_window(const cli::Options& opts, int argc, char** argv) {
     const std::string dir = paths::config_dir();
     if (!take_instance_lock(dir)) return 0;
 
+    // The log of the previous run survives as Velmora.log.1 for a crash report.
+    ruvasto::rotate_log(dir + "/Velmora.log");
     logger::init(dir, "Velmora");
+    ruvasto::set_log_file(logger::file_path());
+    ruvasto::set_report_dir(dir);
     logger::info(std::string("Velmora ") + version::kVersion + " build " + version::kBuild +
-                 ", package " + paths::package_kind());
+                 ", package " + paths::package_kind() + ", " + ruvasto::package_line());
+    ruvasto::record_system();
 
     // Numbers are printed and parsed with a full stop whatever the user's locale says;
     // everything else follows the environment.
@@ -71,9 +77,27 @@ int start_window(const cli::Options& opts, int argc, char** argv) {
     return code;
 }
 
+// Before anything else, so that even the window-less modes run under the crash reporter.
+void install_crash_reporter() {
+    ruvasto::App app;
+    app.name = version::kProduct;
+    app.version = version::kVersion;
+    app.build = version::kBuild;
+    app.contact = version::kSupportMail;
+    app.package = "velmora";
+    app.log = [](const std::string& level, const std::string& message) {
+        if (!level.empty() && level[0] == 'W')
+            logger::warn(message);
+        else
+            logger::info(message);
+    };
+    ruvasto::install(app);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    install_crash_reporter();
     const cli::Parsed parsed = cli::parse(argc, argv);
     if (parsed.action != cli::Action::Window) {
         const int code = cli::serve(parsed, stdout, stderr);
