@@ -23,6 +23,7 @@ PACKAGES=(
   xvfb xauth x11-utils xdotool
   pci.ids usb.ids iproute2 procps util-linux
   fonts-dejavu-core fonts-noto-core fonts-noto-cjk
+  dpkg-dev file desktop-file-utils appstream man-db bsdextrautils lintian
 )
 
 log() { printf '\n==> %s\n' "$*"; }
