@@ -85,9 +85,13 @@ check_manual() {
     warn=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$f" 2>&1 >/dev/null) || fail "man -l $f failed"
     [ -z "$warn" ] || fail "man --warnings -l $f:"$'\n'"$warn"
     text=$(LC_ALL=C MANWIDTH=80 man -l "$f" 2>/dev/null | col -bx)
-    for want in NAME SYNOPSIS DESCRIPTION OPTIONS 'EXIT STATUS' ENVIRONMENT FILES COPYRIGHT \
-                'IP Geolocation by DB-IP' 'CC BY 4.0' geoip.bin Velmora.log settings.dat; do
-        grep -qF -- "$want" <<<"$text" || fail "the manual page does not mention '$want'"
+    for want in NAME SYNOPSIS DESCRIPTION OPTIONS 'EXIT STATUS' ENVIRONMENT FILES COPYRIGHT; do
+        grep -qx -- "$want" <<<"$text" || fail "the manual page has no section $want"
+    done
+    local flat
+    flat=$(tr -s ' \n' '  ' <<<"$text")
+    for want in 'IP Geolocation by DB-IP' 'CC BY 4.0' geoip.bin Velmora.log settings.dat; do
+        grep -qF -- "$want" <<<"$flat" || fail "the manual page does not mention '$want'"
     done
     # Every option of the help text has its own entry under OPTIONS; every exit status and
     # every environment variable the sources read is described.
