@@ -34,7 +34,7 @@ expected_files() {
     } | LC_ALL=C sort
 }
 
-version() { sed -n '1s/^velmora (\([^)]*\)).*/\1/p' "$prefix/share/doc/velmora/changelog"; }
+version() { echo "${VELMORA_VERSION:?}"; }
 
 check_install() {
     [ -s "$build/share/velmora/geoip.bin" ] ||
@@ -146,7 +146,9 @@ check_tree() {
     cmp -s "$build/share/velmora/geoip.bin" "$prefix/share/velmora/geoip.bin" ||
         fail "the installed geoip.bin differs from the build's"
     [ "$("$prefix/bin/velmora" --version | cut -d' ' -f2)" = "$(version)" ] ||
-        fail "the program's version is not the changelog's $(version)"
+        fail "the program's version is not the project's $(version)"
+    head -1 "$prefix/share/doc/velmora/changelog" | grep -qF "velmora ($(version))" ||
+        fail "the changelog's last entry is not $(version)"
     check_desktop_entry
     check_metainfo
     check_manual
