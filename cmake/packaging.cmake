@@ -5,11 +5,8 @@
 # Installed layout: P/bin/velmora finds its country table in P/share/velmora/, the same place
 # relative to the program as in the build tree.
 
-# Addresses shown to users (Help menu, AppStream metadata, package fields, manual page).
-set(VELMORA_HOMEPAGE_URL "https://velmora.app/" CACHE STRING
-    "Product web page: Help menu, AppStream metadata, package Homepage field")
-set(VELMORA_SUPPORT_URL "https://velmora.app/support" CACHE STRING
-    "Where users get help and report problems: Help menu, AppStream metadata, manual page")
+# The web and support addresses (VELMORA_HOMEPAGE_URL, VELMORA_SUPPORT_URL) are set in
+# CMakeLists.txt, since the program shows them too.
 set(VELMORA_MAINTAINER "Velmora developers <packages@velmora.app>" CACHE STRING
     "Maintainer of the Debian package, as \"Name <address>\"")
 
