@@ -23,6 +23,8 @@ PACKAGES=(
   xvfb xauth x11-utils xdotool dbus-daemon
   pci.ids usb.ids iproute2 procps util-linux
   fonts-dejavu-core fonts-noto-core fonts-noto-cjk
+  # the install and package tests: CPack's dependency scan, the validators, lintian
+  dpkg-dev file desktop-file-utils appstream man-db bsdextrautils lintian
 )
 
 log() { printf '\n==> %s\n' "$*"; }
