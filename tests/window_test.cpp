@@ -201,6 +201,24 @@ TEST_F(WindowX, SimultaneousStartsLeaveExactlyOneWindow) {
     }
 }
 
+// A start that cannot open any window (no display) must not count against the language:
+// the next starts run in the desktop's language.
+TEST_F(WindowX, StartWithoutDisplayKeepsTheLanguage) {
+    std::vector<std::string> de = env();
+    de.push_back("LANG=de_DE.UTF-8");
+    std::vector<std::string> headless = de;
+    headless.insert(headless.end(), {"DISPLAY=", "SDL_VIDEODRIVER=x11"});
+    EXPECT_EQ(testsupport::run(testsupport::velmora_bin(), {}, headless).exit_code, 1);
+    for (int run = 0; run < 2; ++run) {
+        Background app(testsupport::velmora_bin(), {}, de);
+        ASSERT_TRUE(shown().found) << diagnose(app);
+        app.signal(SIGTERM);
+        ASSERT_TRUE(app.wait_exit(5000));
+        const std::string log = testsupport::read_file(cfg + "/Velmora.log");
+        EXPECT_NE(log.find("INFO  language de,"), std::string::npos) << log;
+    }
+}
+
 TEST_F(WindowX, KilledInstanceLeavesALockThatDoesNotBlock) {
     auto first = start();
     ASSERT_TRUE(shown().found) << first->stderr_text();
