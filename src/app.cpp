@@ -81,6 +81,8 @@ int App::run(int, char**) {
     signal(SIGUSR1, on_signal);
 
     if (!init_window()) {
+        // No translated text was shown yet, so this failure says nothing about the language.
+        L10n::cleanExit();
         shutdown_window();
         return 1;
     }

@@ -50,6 +50,9 @@ bool g_fallback = false;
 // Plain arrays, not strings: onCrash reads them from a signal handler.
 char g_guard_path[512];
 char g_guard_line[64];
+// The guard line that made this start fall back to English; a clean end of this run removes
+// it, so that the next start tries that language again instead of never again.
+char g_blocked_line[64];
 // Derived from g_code on every switch, so the per-frame callers do not search the lists.
 char g_decimal = '.';
 bool g_proportional = false;
@@ -257,6 +260,7 @@ void L10n::init(const std::string& config_dir) {
     g_guarded = false;
     g_guard_line[0] = '\0';
     g_guard_path[0] = '\0';
+    g_blocked_line[0] = '\0';
     if (!config_dir.empty()) {
         g_mkdir_with_parents(config_dir.c_str(), 0700);
         std::string path = config_dir + "/language-guard";
@@ -289,6 +293,7 @@ void L10n::setLanguage(const std::string& code) {
                     "English\n",
                     g_langs[index].code);
             g_fallback = true;
+            memcpy(g_blocked_line, line, sizeof line);
             index = g_en;
         } else {
             memcpy(g_guard_line, line, sizeof line);
@@ -339,6 +344,7 @@ void L10n::startupSucceeded() {
 
 void L10n::cleanExit() {
     if (g_guard_line[0] && g_guard_path[0]) dropGuard(g_guard_line);
+    if (g_blocked_line[0] && g_guard_path[0]) dropGuard(g_blocked_line);
 }
 
 void L10n::onCrash() {

@@ -409,7 +409,20 @@ void Tracker::rescan_fds() {
     closedir(d);
 }
 
-const Tracker::ProcMeta* Tracker::meta_for(int pid) {
+// Account names are looked up once a minute per uid: getpwuid_r may ask a network
+// directory, and 2,000 processes of one user need one answer, not 2,000.
+const std::string& Tracker::user_for(uid_t uid, double now) {
+    constexpr double kUserNameLife = 60.0;
+    if (m_users.size() > 4096) m_users.clear();
+    UserName& u = m_users[uid];
+    if (u.name.empty() || now - u.looked_up > kUserNameLife) {
+        u.name = user_name(uid);
+        u.looked_up = now;
+    }
+    return u.name;
+}
+
+const Tracker::ProcMeta* Tracker::meta_for(int pid, double now) {
     auto it = m_meta.find(pid);
     if (it != m_meta.end()) return &it->second;
     const std::string dir = m_root + "/proc/" + std::to_string(pid);
@@ -417,7 +430,7 @@ const Tracker::ProcMeta* Tracker::meta_for(int pid) {
     if (::stat(dir.c_str(), &st) != 0) return nullptr;
     ProcMeta m;
     m.uid = st.st_uid;
-    m.user = user_name(m.uid);
+    m.user = user_for(m.uid, now);
     parse_stat(sysfs::first_line(dir + "/stat"), &m.name, &m.start);
     apply_cmdline(sysfs::read_file(dir + "/cmdline"), &m.name, &m.cmdline);
     return &m_meta.emplace(pid, std::move(m)).first->second;
@@ -468,8 +481,14 @@ void Tracker::sample() {
             if (c.inode && !m_inode_pid.count(c.inode)) m_unowned.insert(c.inode);
     }
 
-    std::lock_guard lk(m_mutex);
+    // From here to the publication only this thread's tables are touched, without the
+    // lock: reading process files may block (a process in D state), and so may the user
+    // database. The snapshot's time is written by this thread alone.
     const double dt = m_snap.t > 0 ? now - m_snap.t : 0;
+    if (m_reset_totals.exchange(false)) {
+        for (auto& [key, p] : m_procs) p.rx_total = p.tx_total = 0;
+        for (auto& [uid, p] : m_uid_groups) p.rx_total = p.tx_total = 0;
+    }
     auto clear_rates = [](Proc& p) {
         p.rx_rate = p.tx_rate = 0;
         p.tcp = p.udp = p.listen = 0;
@@ -508,7 +527,7 @@ void Tracker::sample() {
             auto ip = m_inode_pid.find(c.inode);
             if (ip != m_inode_pid.end()) {
                 pid = ip->second;
-                meta = meta_for(pid);
+                meta = meta_for(pid, now);
             }
             if (!meta) ++unmapped;
         }
@@ -529,7 +548,7 @@ void Tracker::sample() {
             if (created) {
                 row->pid = static_cast<int>(~static_cast<uint32_t>(c.uid));
                 row->uid = c.uid;
-                row->name = row->user = user_name(c.uid);
+                row->name = row->user = user_for(c.uid, now);
             }
         }
 
@@ -555,15 +574,15 @@ void Tracker::sample() {
     for (size_t i = 0; i < conns.size(); ++i)
         order.emplace_back(conns[i].cookie, static_cast<uint32_t>(i));
     std::sort(order.begin(), order.end());
+    Snapshot next;
     m_prev.clear();
     m_prev.reserve(order.size());
-    m_snap.conns.clear();
-    m_snap.conns.reserve(order.size());
+    next.conns.reserve(order.size());
     for (size_t k = 0; k < order.size(); ++k) {
         if (k + 1 < order.size() && order[k + 1].first == order[k].first) continue;
         Conn& c = conns[order[k].second];
         m_prev.push_back({c.cookie, c.rx_bytes, c.tx_bytes, c.first_seen, c.has_bytes});
-        m_snap.conns.push_back(std::move(c));
+        next.conns.push_back(std::move(c));
     }
     conns = {};
     m_first = false;
@@ -582,18 +601,27 @@ void Tracker::sample() {
     if (m_procs.size() > 2000)
         std::erase_if(m_procs, [](const auto& kv) { return kv.second.exited; });
 
-    m_snap.diag_ok = diag_ok;
-    m_snap.unmapped = unmapped;
-    m_snap.t = now;
-    m_snap.procs.clear();
-    for (const auto& [key, p] : m_procs) m_snap.procs.push_back(p);
+    next.diag_ok = diag_ok;
+    next.unmapped = unmapped;
+    next.t = now;
+    next.procs.reserve(m_procs.size() + m_uid_groups.size());
+    for (const auto& [key, p] : m_procs) next.procs.push_back(p);
     for (const auto& [uid, p] : m_uid_groups)
-        if (p.tcp + p.udp + p.listen > 0 || p.rx_total + p.tx_total > 0) m_snap.procs.push_back(p);
+        if (p.tcp + p.udp + p.listen > 0 || p.rx_total + p.tx_total > 0) next.procs.push_back(p);
 
+    feed_resolver(next.conns);
+    {
+        std::lock_guard lk(m_mutex);
+        std::swap(m_snap, next);
+    }
+    // `next` holds the previous snapshot now and is freed here, outside the lock.
+}
+
+void Tracker::feed_resolver(const std::vector<Conn>& conns) {
     std::lock_guard rlk(m_rmutex);
     if (!m_resolve) return;
     bool queued = false;
-    for (const Conn& c : m_snap.conns) {
+    for (const Conn& c : conns) {
         if (c.listening || c.loopback) continue;
         const std::string& r = c.remote_ip;
         if (r.empty() || r == "0.0.0.0" || r == "::") continue;
@@ -618,9 +646,7 @@ Snapshot Tracker::snapshot() const {
 }
 
 void Tracker::reset_totals() {
-    std::lock_guard lk(m_mutex);
-    for (auto& [key, p] : m_procs) p.rx_total = p.tx_total = 0;
-    for (auto& [uid, p] : m_uid_groups) p.rx_total = p.tx_total = 0;
+    m_reset_totals = true;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -10,6 +10,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -146,9 +147,12 @@ public:
     Tracker(const Tracker&) = delete;
     Tracker& operator=(const Tracker&) = delete;
 
-    // One measurement; returns at once while the tracker throttles itself.
+    // One measurement; returns at once while the tracker throttles itself. Everything slow
+    // (dumps, process files, the user database) happens before the result is published,
+    // so snapshot() never waits for it.
     void sample();
     Snapshot snapshot() const;
+    // Takes effect at the next sample, which is also when the published totals change.
     void reset_totals();
     void set_resolve(bool on);
     std::string host_name(const std::string& ip) const;
@@ -184,13 +188,24 @@ private:
         ~Budget();
     };
 
+    struct UserName {
+        std::string name;
+        double looked_up = 0;
+    };
+
     void rescan_fds();
-    const ProcMeta* meta_for(int pid);
+    const ProcMeta* meta_for(int pid, double now);
+    const std::string& user_for(uid_t uid, double now);
+    // Queues the remote addresses of `conns` not looked up yet.
+    void feed_resolver(const std::vector<Conn>& conns);
     void resolver_loop();
     bool proc_alive(const ProcKey& key) const;
 
+    // Guards m_snap only. The process rows and every other table below belong to the
+    // sampling thread; the UI thread reaches them through the published snapshot alone.
     mutable std::mutex m_mutex;
     Snapshot m_snap;
+    std::atomic<bool> m_reset_totals{false};
     // The connections of the last sample by ascending cookie; the full records are in
     // m_snap.conns, in the same order.
     std::vector<PrevCounters> m_prev;
@@ -199,6 +214,7 @@ private:
     std::unordered_map<int, ProcMeta> m_meta;
     std::map<ProcKey, Proc> m_procs;
     std::map<uid_t, Proc> m_uid_groups;
+    std::unordered_map<uid_t, UserName> m_users;
     double m_last_scan = 0;
     double m_next_due = 0;
     double m_cost = 0;

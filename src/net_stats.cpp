@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -105,9 +106,20 @@ void read_vlan(Interface& r, const std::string& root, const std::string& P) {
         }
     }
     if (r.vlan_id < 0) {
-        size_t dot = r.name.rfind('.');
+        // Only a number after the last dot is an id: "guest.lan" is a name like any other,
+        // and its parent comes from the lower_ link below.
+        const size_t dot = r.name.rfind('.');
+        int id = -1;
         if (dot != std::string::npos) {
-            r.vlan_id = static_cast<int>(strtol(r.name.c_str() + dot + 1, nullptr, 10));
+            const char* first = r.name.data() + dot + 1;
+            const char* last = r.name.data() + r.name.size();
+            const bool digits = first != last && std::all_of(first, last, [](char c) {
+                                    return c >= '0' && c <= '9';
+                                });
+            if (!digits || std::from_chars(first, last, id).ec != std::errc()) id = -1;
+        }
+        if (id >= 0) {
+            r.vlan_id = id;
             r.vlan_parent = r.name.substr(0, dot);
         }
     }
@@ -280,6 +292,10 @@ void add_addresses(std::vector<Interface>& list, const std::vector<IfAddr>& addr
     for (const auto& a : addrs) {
         if (!a.has_addr) continue;
         auto it = by_name.find(a.name);
+        // An IPv4 address with a label ("eth0:1") is listed under the label; interface
+        // names cannot contain ':', so the text before it names the interface.
+        if (it == by_name.end() && a.name.find(':') != std::string::npos)
+            it = by_name.find(a.name.substr(0, a.name.find(':')));
         if (it == by_name.end()) continue;
         char text[INET6_ADDRSTRLEN] = {};
         if (a.family == AF_INET) {

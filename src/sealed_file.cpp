@@ -3,6 +3,7 @@
 #include "logger.h"
 #include "save_crypt.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -82,7 +83,13 @@ bool write(const std::string& path, const std::string& content) {
         ::unlink(tmp.c_str());
         return false;
     }
-    return sync_dir(parent_dir(path));
+    // The new file is in place once the rename is done; a directory that cannot be synced
+    // (or opened: write and search permission only) is not worth a failed save every minute.
+    const std::string dir = parent_dir(path);
+    static std::atomic_flag logged = ATOMIC_FLAG_INIT;
+    if (!sync_dir(dir) && !logged.test_and_set())
+        logger::warn("directory not synced after writing into it: " + dir);
+    return true;
 }
 
 Result read(const std::string& path, std::string* out) {

@@ -38,6 +38,7 @@ protected:
         for (const char* n : {"veth0", "veth1", "veth2", "veth3", "br0"})
             ASSERT_TRUE(sh(std::string("ip link set ") + n + " up"));
         ASSERT_TRUE(sh("ip addr add 10.99.0.1/24 dev veth0"));
+        ASSERT_TRUE(sh("ip addr add 10.99.1.1/24 dev veth0 label veth0:1"));
         ASSERT_TRUE(sh("ip route add default via 10.99.0.254 dev veth0"));
     }
 
@@ -69,7 +70,8 @@ TEST_F(NetKernel, KindsLinksAndTotalsOfRealDevices) {
     EXPECT_EQ(all["veth0"].operstate, "up");
     EXPECT_EQ(all["veth0"].speed_mbps, 10000); // veth reports 10 Gbit/s
     EXPECT_EQ(all["veth0"].duplex, "full");
-    EXPECT_EQ(all["veth0"].ipv4, (std::vector<std::string>{"10.99.0.1/24"}));
+    // The labelled address too, which the address list names "veth0:1".
+    EXPECT_EQ(all["veth0"].ipv4, (std::vector<std::string>{"10.99.0.1/24", "10.99.1.1/24"}));
     EXPECT_TRUE(all["veth0"].default_route);
     EXPECT_EQ(all["veth0"].gateway, "10.99.0.254");
     EXPECT_FALSE(all["veth1"].default_route);
@@ -154,7 +156,7 @@ TEST_F(NetKernel, ListingOfTheRealBinary) {
         EXPECT_EQ(lines[i.name] + "\n", cli::interface_line(i));
     EXPECT_EQ(lines["veth0"],
               "veth0            kind.virtual   veth       up       mtu=1500  speed=10000  "
-              "total=0 10.99.0.1/24 default");
+              "total=0 10.99.0.1/24 10.99.1.1/24 default");
     EXPECT_NE(lines["br0"].find(" members=veth3,"), std::string::npos) << lines["br0"];
     EXPECT_NE(lines["veth3"].find(" master=br0(bridge)"), std::string::npos) << lines["veth3"];
     EXPECT_EQ(lines["zt0"].substr(0, 36), "zt0              kind.vpn       TAP ");

@@ -8,7 +8,9 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <future>
 #include <memory>
+#include <sys/stat.h>
 
 namespace {
 
@@ -126,6 +128,49 @@ TEST_F(TrackerThreads, DestructionWithLookupsPendingJoinsPromptly) {
     tr.reset();
     EXPECT_LT(net::monotonic_seconds() - t0, 3.0);
     for (int fd : fds) close(fd);
+}
+
+// A process whose command line cannot be read (in D state the read blocks; a FIFO without
+// a writer stands in for it here) holds up the sampling thread only: snapshot() answers.
+TEST_F(TrackerThreads, StuckProcessFileDoesNotBlockSnapshot) {
+    testsupport::TempDir tree;
+    ASSERT_TRUE(testsupport::sh("cp -r '" + testsupport::fixture("procs/tree") + "/proc' '" +
+                                tree.path() + "/'"));
+    const std::string fifo = tree.path() + "/proc/1200/cmdline";
+    ASSERT_EQ(unlink(fifo.c_str()), 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    struct stat st {};
+    fstat(sock, &st);
+    tree.link("proc/1200/fd/3", "socket:[" + std::to_string(st.st_ino) + "]");
+
+    procs::Tracker tr(tree.path());
+    tr.set_resolve(false);
+    std::thread sampler([&] { tr.sample(); });
+    // A writer can open the FIFO once the sample is reading it.
+    int writer = -1;
+    for (int i = 0; i < 2000 && writer < 0; ++i) {
+        writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (writer < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_GE(writer, 0) << "the sample never read the command line";
+    auto ui = std::async(std::launch::async, [&] { return tr.snapshot(); });
+    EXPECT_EQ(ui.wait_for(std::chrono::seconds(2)), std::future_status::ready)
+        << "snapshot() waited for the stuck read";
+    if (writer >= 0) {
+        EXPECT_EQ(write(writer, "stuck\0--daemon\0", 15), 15);
+        close(writer);
+    }
+    sampler.join();
+    ui.wait();
+    bool found = false;
+    for (const auto& p : tr.snapshot().procs)
+        if (p.pid == 1200) found = p.cmdline == "stuck --daemon";
+    EXPECT_TRUE(found);
+    close(sock);
 }
 
 } // namespace

@@ -62,6 +62,8 @@ TEST(NetClassify, EveryRowOfTheDecisionTable) {
         {"eth0.100", net::Kind::Vlan, "VLAN 100"},
         {"eth3.7", net::Kind::Vlan, "VLAN 7"},
         {"vlanx", net::Kind::Vlan, "VLAN"},
+        {"guest.lan", net::Kind::Vlan, "VLAN"},
+        {"eth4.2x", net::Kind::Vlan, "VLAN"},
         {"wg0", net::Kind::Vpn, "wireguard"},
         {"xfrm0", net::Kind::Vpn, "IPsec"},
         {"vti0", net::Kind::Vpn, "IPsec"},
@@ -131,6 +133,11 @@ TEST(NetClassify, BusDriverAndGroupFields) {
     EXPECT_EQ(all["eth3.7"].vlan_parent, "eth3");
     EXPECT_EQ(all["vlanx"].vlan_id, -1);
     EXPECT_EQ(all["vlanx"].vlan_parent, "eth9"); // the last lower_ entry wins
+    // A name whose suffix is not a number gives no id, and the link names the parent.
+    for (const auto& [name, parent] : {std::pair{"guest.lan", "eth1"}, {"eth4.2x", "eth2"}}) {
+        EXPECT_EQ(all[name].vlan_id, -1) << name;
+        EXPECT_EQ(all[name].vlan_parent, parent) << name;
+    }
 }
 
 TEST(NetScan, OnlyDirectoriesNotHiddenAreInterfacesSortedByName) {
@@ -140,7 +147,7 @@ TEST(NetScan, OnlyDirectoriesNotHiddenAreInterfacesSortedByName) {
         EXPECT_NE(r.name, ".hidden0");
         EXPECT_NE(r.name, "bonding_masters");
     }
-    EXPECT_EQ(list.size(), 45u); // every entry of make_tree.py plus bare0
+    EXPECT_EQ(list.size(), 47u); // every entry of make_tree.py plus bare0
 }
 
 TEST(NetScan, LinkFieldsAndTheirEdgeCases) {
@@ -198,9 +205,12 @@ TEST(NetScan, AddressesInListOrderWithPrefixLengths) {
         {addr4("eth0", "192.168.1.20", "255.255.255.0", IFF_UP),
          addr6("eth0", "fe80::1234", 64, IFF_UP), addr4("eth0", "10.1.2.3", "255.255.0.0", IFF_UP),
          addr4("eth0", "10.9.9.9", nullptr, IFF_UP), addr6("eth0", "2001:db8::5", 128, IFF_UP),
-         addr4("ghost9", "10.0.0.1", "255.0.0.0", IFF_UP)});
-    EXPECT_EQ(all["eth0"].ipv4,
-              (std::vector<std::string>{"192.168.1.20/24", "10.1.2.3/16", "10.9.9.9/0"}));
+         addr4("eth0:1", "10.5.5.5", "255.255.255.0", IFF_UP),
+         addr4("ghost9", "10.0.0.1", "255.0.0.0", IFF_UP),
+         addr4("ghost9:1", "10.0.0.2", nullptr, 0)});
+    // A labelled address ("eth0:1") belongs to the interface before the colon.
+    EXPECT_EQ(all["eth0"].ipv4, (std::vector<std::string>{"192.168.1.20/24", "10.1.2.3/16",
+                                                          "10.9.9.9/0", "10.5.5.5/24"}));
     EXPECT_EQ(all["eth0"].ipv6, (std::vector<std::string>{"fe80::1234/64", "2001:db8::5/128"}));
     EXPECT_FALSE(all.count("ghost9"));
 }

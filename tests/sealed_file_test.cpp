@@ -139,6 +139,35 @@ TEST(Sealed, UnwritablePathsFail) {
     EXPECT_FALSE(exists(".tmp"));
 }
 
+// Once the rename is done the new file is in place, even when the directory cannot be
+// opened for its fsync (write and search permission only); that is logged once.
+TEST(Sealed, UnsyncableDirectoryStillCountsAsWritten) {
+    TempDir tmp;
+    const std::string dir = tmp.mkdir("wx");
+    const std::string path = dir + "/usage.dat";
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // Root opens any directory: the permission binds an ordinary user only.
+        if (geteuid() == 0 &&
+            (chown(tmp.path().c_str(), 65534, 65534) != 0 ||
+             chown(dir.c_str(), 65534, 65534) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(3);
+        if (chmod(dir.c_str(), 0300) != 0) _exit(3);
+        if (!sealed::write(path, "new") || !sealed::write(path, "newer")) _exit(1);
+        int lines = 0;
+        for (const auto& l : logger::tail(50)) lines += l.find(dir) != std::string::npos;
+        _exit(lines == 1 ? 0 : 2);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: reported as failed, 2: not one log line";
+    std::string out;
+    EXPECT_EQ(sealed::read(path, &out), sealed::Result::Ok);
+    EXPECT_EQ(out, "newer");
+}
+
 // A write that fails part-way (here: the file size limit, which binds root too) removes
 // the temporary file and leaves the old file as it was.
 TEST(Sealed, FailedWriteRemovesTheTemporaryFile) {

@@ -7,10 +7,12 @@
 #include <SDL.h>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 using testsupport::Background;
+using testsupport::TempDir;
 using testsupport::wait_until;
 
 namespace {
@@ -163,6 +165,56 @@ TEST_F(WindowX, SecondStartRaisesTheFirstAndExits) {
     EXPECT_EQ(first->exit_code(), 0);
 }
 
+// Two starts at the same moment: one gives way, the other lives on, every time. The nudge
+// is sent before the one giving way exits, so a first instance it could kill would be gone
+// shortly after; the last round also waits for the window.
+TEST_F(WindowX, SimultaneousStartsLeaveExactlyOneWindow) {
+    for (int round = 0; round < 50; ++round) {
+        std::unique_ptr<Background> both[2] = {start(), start()};
+        int gave_way = -1;
+        auto one_ended = [&] {
+            for (int i = 0; i < 2 && gave_way < 0; ++i)
+                if (both[i]->wait_exit(0)) gave_way = i;
+            return gave_way >= 0;
+        };
+        ASSERT_TRUE(wait_until(15000, one_ended)) << "round " << round;
+        Background& loser = *both[gave_way];
+        Background& winner = *both[1 - gave_way];
+        EXPECT_EQ(loser.exit_code(), 0) << "round " << round;
+        EXPECT_EQ(loser.stderr_text(), "Velmora is already running\n") << "round " << round;
+        ASSERT_FALSE(winner.wait_exit(200))
+            << "round " << round << ": the first instance did not survive\n"
+            << diagnose(winner);
+        if (round < 49) {
+            winner.signal(SIGKILL);
+            ASSERT_TRUE(winner.wait_exit(5000));
+            continue;
+        }
+        ASSERT_TRUE(shown().found) << diagnose(winner);
+        winner.signal(SIGTERM);
+        ASSERT_TRUE(winner.wait_exit(5000));
+        EXPECT_EQ(winner.exit_code(), 0);
+    }
+}
+
+// A start that cannot open any window (no display) must not count against the language:
+// the next starts run in the desktop's language.
+TEST_F(WindowX, StartWithoutDisplayKeepsTheLanguage) {
+    std::vector<std::string> de = env();
+    de.push_back("LANG=de_DE.UTF-8");
+    std::vector<std::string> headless = de;
+    headless.insert(headless.end(), {"DISPLAY=", "SDL_VIDEODRIVER=x11"});
+    EXPECT_EQ(testsupport::run(testsupport::velmora_bin(), {}, headless).exit_code, 1);
+    for (int run = 0; run < 2; ++run) {
+        Background app(testsupport::velmora_bin(), {}, de);
+        ASSERT_TRUE(shown().found) << diagnose(app);
+        app.signal(SIGTERM);
+        ASSERT_TRUE(app.wait_exit(5000));
+        const std::string log = testsupport::read_file(cfg + "/Velmora.log");
+        EXPECT_NE(log.find("INFO  language de,"), std::string::npos) << log;
+    }
+}
+
 TEST_F(WindowX, KilledInstanceLeavesALockThatDoesNotBlock) {
     auto first = start();
     ASSERT_TRUE(shown().found) << first->stderr_text();
@@ -206,6 +258,58 @@ TEST_F(WindowX, TabOptionLeavesAStoredMiniView) {
     stored.load(cfg + "/settings.dat");
     EXPECT_FALSE(stored.mini);
     EXPECT_EQ(stored.tab, 3);
+}
+
+// The single-instance lock without a window: the start that finds the lock taken, and a
+// lock file that is not a plain file.
+struct StartUp : ::testing::Test {
+    TempDir home;
+    std::string cfg = home.path() + "/cfg/Velmora";
+    std::vector<std::string> env() const {
+        return {"HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.path() + "/cfg", "LANG=C.UTF-8",
+                "DISPLAY=", "SDL_VIDEODRIVER=x11"};
+    }
+};
+
+// The lock holds a number that is no plausible pid: nobody is signalled. Run in a private
+// pid namespace, where a bystander stands for every other process of the user; the last
+// row names the bystander itself and shows that the signal does arrive.
+TEST_F(StartUp, OnlyAPlausiblePidInTheLockIsSignalled) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for a private pid namespace";
+    testsupport::make_dirs(cfg);
+    const std::string script =
+        "sleep 30 & b=$!; lock=\"$2/Velmora.lock\"; "
+        "printf %s \"$1\" | sed \"s/B/$b/\" > \"$lock\"; "
+        "flock \"$lock\" sleep 30 & until ! flock -n \"$lock\" true; do sleep 0.01; done; "
+        "\"$3\"; sleep 0.2; grep -q '^State:.*[RS]' /proc/$b/status && echo alive || echo dead";
+    const std::pair<const char*, const char*> rows[] = {
+        {"4294967295", "alive"},           // -1 as a pid: every process of the user
+        {"4294967296", "alive"},           // 0: the own process group
+        {"4294967298", "alive"},           // 2: the bystander, by wrap-around
+        {"99999999999999999999", "alive"}, // beyond any integer
+        {"B", "dead"},
+    };
+    for (const auto& [text, fate] : rows) {
+        auto r = testsupport::run("/usr/bin/unshare",
+                                  {"--pid", "--fork", "--mount-proc", "setsid", "sh", "-c", script,
+                                   "sh", text, cfg, testsupport::velmora_bin()},
+                                  env());
+        EXPECT_EQ(r.out, std::string(fate) + "\n") << text << "\n" << r.err;
+        EXPECT_NE(r.err.find("Velmora is already running\n"), std::string::npos) << text << r.err;
+    }
+}
+
+// A symbolic link named like the lock file is not followed: the file it points to stays as
+// it was, and the start goes on without the lock (and here ends for want of a display).
+TEST_F(StartUp, LockFileThatIsALinkIsNotFollowed) {
+    const std::string victim = home.write("notes.txt", "keep me\n");
+    testsupport::make_dirs(cfg);
+    ASSERT_EQ(symlink(victim.c_str(), (cfg + "/Velmora.lock").c_str()), 0);
+    auto r = testsupport::run(testsupport::velmora_bin(), {}, env());
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_EQ(testsupport::read_file(victim), "keep me\n");
+    const std::string log = testsupport::read_file(cfg + "/Velmora.log");
+    EXPECT_NE(log.find("without the single-instance lock"), std::string::npos) << log;
 }
 
 } // namespace
