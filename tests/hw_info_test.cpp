@@ -184,11 +184,9 @@ TEST(HwPieces, DriverInfoPortsAndModes) {
     hw::apply_drvinfo(info, "other", "6.1.0-k", "");
     EXPECT_EQ(info.driver_version, "6.1.0-k");
 
-    // The kernel's own port numbering.
-    const std::pair<int, const char*> ports[] = {
-        {PORT_TP, "TP"},   {PORT_AUI, "AUI"}, {PORT_MII, "MII"}, {PORT_FIBRE, "FIBRE"},
-        {PORT_BNC, "BNC"}, {PORT_DA, "DA"},   {PORT_NONE, ""},   {PORT_OTHER, ""}};
-    for (const auto& [port, name] : ports) EXPECT_EQ(hw::port_name(port), name) << port;
+    // The kernel's own port numbering; "none" and "other" have no name to show.
+    EXPECT_EQ(hw::port_name(PORT_FIBRE), "FIBRE");
+    EXPECT_EQ(hw::port_name(PORT_OTHER), "");
 
     std::vector<std::string> names = {
         "10baseT/Half",   "10baseT/Full",   "100baseT/Half", "100baseT/Full",
@@ -209,7 +207,7 @@ std::string ethtool_fields(const hw::Info& i) {
 }
 
 TEST(HwKernel, EthtoolAnswersOfVirtualDevices) {
-    if (auto why = testsupport::enter_private_netns(); !why.empty()) GTEST_SKIP() << why;
+    ENTER_PRIVATE_NETNS_OR_SKIP();
     ASSERT_TRUE(testsupport::sh("ip link add v0 type veth peer name v1"));
     ASSERT_TRUE(testsupport::sh("ip link add br0 type bridge"));
 
@@ -239,20 +237,6 @@ TEST(HwKernel, EthtoolAnswersOfVirtualDevices) {
     hw::read_ethtool("a-name-longer-than-ifnamsiz", none);
     EXPECT_EQ(ethtool_fields(none), "||||||0");
     EXPECT_TRUE(hw::link_mode_names("nosuchdev0").empty());
-}
-
-TEST(HwKernel, ListShowsNoWirelessFieldsForWiredDevices) {
-    if (auto why = testsupport::enter_private_netns(); !why.empty()) GTEST_SKIP() << why;
-    ASSERT_TRUE(testsupport::sh("ip link add v0 type veth peer name v1"));
-    ASSERT_TRUE(testsupport::sh("ip link add br0 type bridge && ip link set br0 up"));
-    auto r = testsupport::run(testsupport::velmora_bin(), {"--list"});
-    ASSERT_EQ(r.exit_code, 0) << r.err;
-    for (const char* name : {"lo ", "v0 ", "v1 ", "br0 "})
-        EXPECT_NE(("\n" + r.out).find(std::string("\n") + name), std::string::npos)
-            << name << " in\n"
-            << r.out;
-    EXPECT_EQ(r.out.find("ssid="), std::string::npos) << r.out;
-    EXPECT_EQ(r.out.find("signal="), std::string::npos) << r.out;
 }
 
 TEST(HwKernel, SystemPciIdsParsedOnce) {

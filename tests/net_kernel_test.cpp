@@ -21,8 +21,7 @@ namespace {
 class NetKernel : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string why = testsupport::enter_private_netns();
-        if (!why.empty()) GTEST_SKIP() << why;
+        ENTER_PRIVATE_NETNS_OR_SKIP();
         // Without IPv6 the kernel sends nothing on its own (no DAD, no router
         // solicitations), so the counters move only by what the test sends.
         sh("sysctl -qw net.ipv6.conf.default.disable_ipv6=1");
@@ -139,12 +138,7 @@ TEST_F(NetKernel, ListingOfTheRealBinary) {
     auto r = testsupport::run(testsupport::velmora_bin(), {"--list"});
     EXPECT_EQ(r.exit_code, 0) << r.err;
     std::map<std::string, std::string> lines;
-    size_t pos = 0;
-    while (pos < r.out.size()) {
-        size_t nl = r.out.find('\n', pos);
-        if (nl == std::string::npos) nl = r.out.size();
-        std::string line = r.out.substr(pos, nl - pos);
-        pos = nl + 1;
+    for (const auto& line : testsupport::lines(r.out)) {
         if (line.empty()) break; // the socket section follows an empty line
         lines[line.substr(0, line.find(' '))] = line;
     }
@@ -158,6 +152,9 @@ TEST_F(NetKernel, ListingOfTheRealBinary) {
     EXPECT_NE(lines["br0"].find(" members=veth3,"), std::string::npos) << lines["br0"];
     EXPECT_NE(lines["veth3"].find(" master=br0(bridge)"), std::string::npos) << lines["veth3"];
     EXPECT_EQ(lines["zt0"].substr(0, 36), "zt0              kind.vpn       TAP ");
+    // Wired devices show no wireless fields.
+    EXPECT_EQ(r.out.find("ssid="), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("signal="), std::string::npos) << r.out;
 }
 
 } // namespace
