@@ -3,6 +3,7 @@
 #include "hw_info.h"
 #include "support/support.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -60,12 +61,12 @@ TEST(HwIdDb, SearchPathsAndLoadingOnce) {
     unsetenv("APPDIR");
     setenv("SNAP", "/snap/velmora/7", 1);
     setenv("FLATPAK_ID", "org.example.Velmora", 1);
+    // The sandbox's own copies come before the system's.
     const auto usb = hw::db_candidates(hw::Db::Usb);
-    ASSERT_EQ(usb.size(), 12u);
-    EXPECT_EQ(usb[0], "/snap/velmora/7/usr/share/hwdata/usb.ids");
-    EXPECT_EQ(usb[4], "/app/share/hwdata/usb.ids");
-    EXPECT_EQ(usb[7], "/app/lib/usbutils/usb.ids");
-    EXPECT_EQ(usb[8], "/usr/share/hwdata/usb.ids");
+    ASSERT_GE(usb.size(), 2u);
+    EXPECT_EQ(usb.front(), "/snap/velmora/7/usr/share/hwdata/usb.ids");
+    EXPECT_LT(std::find(usb.begin(), usb.end(), "/app/share/hwdata/usb.ids"),
+              std::find(usb.begin(), usb.end(), "/usr/share/hwdata/usb.ids"));
     unsetenv("FLATPAK_ID");
 
     // Every SNAP path comes before any APPDIR path, whatever table position they hold;
