@@ -166,13 +166,20 @@ TEST(Format, StampsAndMomentsInTheLocalZone) {
         {cet, 3600, kMarch17, 2678401, "2024-03"},
         {cet, 3600, kMarch17, 1e12, "2024-03"},
         // Times without an answer are empty.
-        {"UTC0", 0, std::nan(""), 0, ""},   {"UTC0", 0, inf, 0, ""},  {"UTC0", 0, -1e30, 0, ""},
-        {"UTC0", 0, 1e30, 0, ""},           {"UTC0", 0, 9.3e18, 0, ""}, {"UTC0", 0, 1e17, 0, ""},
-        {"UTC0", 0, std::nan(""), 60, ""},  {"UTC0", 0, inf, 60, ""}, {"UTC0", 0, 1e17, 60, ""},
+        {"UTC0", 0, std::nan(""), 0, ""},
+        {"UTC0", 0, inf, 0, ""},
+        {"UTC0", 0, -1e30, 0, ""},
+        {"UTC0", 0, 1e30, 0, ""},
+        {"UTC0", 0, 9.3e18, 0, ""},
+        {"UTC0", 0, 1e17, 0, ""},
+        {"UTC0", 0, std::nan(""), 60, ""},
+        {"UTC0", 0, inf, 60, ""},
+        {"UTC0", 0, 1e17, 60, ""},
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(testsupport::use_tz(c.tz, c.january_offset));
-        const std::string got = c.span > 0 ? fmt::moment(c.t, c.span) : fmt::stamp(c.t, c.span == 0);
+        const std::string got =
+            c.span > 0 ? fmt::moment(c.t, c.span) : fmt::stamp(c.t, c.span == 0);
         EXPECT_EQ(got, c.want) << c.tz << " " << std::fixed << c.t << " " << c.span;
     }
 }

@@ -55,8 +55,8 @@ struct Tree {
     }
 
     RunResult gen(std::vector<std::string> extra = {}) const {
-        std::vector<std::string> args = {kSource + "/tools/gen_i18n.py", "--po-dir", po,
-                                         "--names", names, "--out-dir", out};
+        std::vector<std::string> args = {
+            kSource + "/tools/gen_i18n.py", "--po-dir", po, "--names", names, "--out-dir", out};
         args.insert(args.end(), extra.begin(), extra.end());
         return testsupport::run(testsupport::find_program("python3"), args);
     }
@@ -131,12 +131,13 @@ TEST(GenI18n, RejectsBrokenTranslations) {
          "English text of 'dev.hidden' uses a placeholder"},
         {"malformed key", "en", "msgid \"geo.lan\"", "msgid \"Geo Lan\"",
          "key 'Geo Lan' is not lower-case dotted words"},
-        {"missing key", "de", "msgid \"geo.lan\"\nmsgstr \"\"\n", "", "de.po: missing key 'geo.lan'"},
+        {"missing key", "de", "msgid \"geo.lan\"\nmsgstr \"\"\n", "",
+         "de.po: missing key 'geo.lan'"},
         {"misspelt key", "de", "msgid \"geo.lan\"", "msgid \"geo.lam\"",
          "unknown key 'geo.lam' (not in en.po)"},
         // A key added to English but not yet to the other languages is missing there.
-        {"new English key", "en", "msgid \"geo.lan\"", "msgid \"geo.new\"\nmsgstr \"New\"\n\nmsgid \"geo.lan\"",
-         "zu.po: missing key 'geo.new'"},
+        {"new English key", "en", "msgid \"geo.lan\"",
+         "msgid \"geo.new\"\nmsgstr \"New\"\n\nmsgid \"geo.lan\"", "zu.po: missing key 'geo.new'"},
     };
     for (const auto& c : cases) {
         Tree t;

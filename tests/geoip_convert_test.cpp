@@ -22,10 +22,9 @@ protected:
     // Runs the converter on the two CSV texts; true when it wrote a table that parses.
     bool convert(const std::string& v4, const std::string& v6) {
         const std::string out = m_tmp.path() + "/out.bin";
-        m_run =
-            testsupport::run(m_node, {std::string(VELMORA_SOURCE_DIR) + "/tools/make_geoip.js",
-                                           "--v4", m_tmp.write("v4.csv", v4), "--v6",
-                                           m_tmp.write("v6.csv", v6), "--out", out});
+        m_run = testsupport::run(m_node, {std::string(VELMORA_SOURCE_DIR) + "/tools/make_geoip.js",
+                                          "--v4", m_tmp.write("v4.csv", v4), "--v6",
+                                          m_tmp.write("v6.csv", v6), "--out", out});
         const std::string bytes = testsupport::read_file(out);
         return !bytes.empty() && geoip::parse(bytes, m_table);
     }

@@ -22,7 +22,8 @@ TEST(CountryData, TablesAreComplete) {
         std::set<std::string> names;
         for (size_t i = 0; i < CODE_COUNT; ++i) {
             ASSERT_NE(l.names[i], nullptr);
-            EXPECT_TRUE(*l.names[i] && testsupport::clean_utf8(l.names[i])) << l.code << " " << CODES[i];
+            EXPECT_TRUE(*l.names[i] && testsupport::clean_utf8(l.names[i]))
+                << l.code << " " << CODES[i];
             names.insert(l.names[i]);
         }
         // Two codes sharing a name would make the destinations list ambiguous.

@@ -291,13 +291,22 @@ TEST(GeoipLoad, FirstUsableCandidateOnceAndOnlyOnce) {
     };
     const std::string none = tmp.path() + "/nothing.bin";
     const Case cases[] = {
-        {"VELM_GEOIP wins", small, "", tmp.path() + "/root",
+        {"VELM_GEOIP wins",
+         small,
+         "",
+         tmp.path() + "/root",
          {{"2.0.0.1", "AU"}, {"2001:200:1::1", "JP"}, {"10.1.1.1", "LAN"}},
          "INFO country table " + small + ": 3 + 2 ranges"},
-        {"bad candidates are skipped in order", velm, tmp.path() + "/snap", tmp.path() + "/root",
+        {"bad candidates are skipped in order",
+         velm,
+         tmp.path() + "/snap",
+         tmp.path() + "/root",
          {{"2.0.0.1", "NZ"}, {"2001:200::1", ""}},
          "INFO country table " + usr + ": 1 + 0 ranges"},
-        {"no table: one warning, the private ranges still known", none, "", tmp.path(),
+        {"no table: one warning, the private ranges still known",
+         none,
+         "",
+         tmp.path(),
          {{"8.8.8.8", ""}, {"192.168.1.1", "LAN"}, {"::1", "LAN"}},
          "WARN country table not found \u2014 the Destinations page shows no countries"},
     };

@@ -150,7 +150,9 @@ TEST(GfxGolden, NonTextPrimitives) {
         {"rack_dark", 260, 120,
          [](cairo_t* cr) { gfx::rack(cr, 10, 10, 240, 96, kDark, kDark.accent, true, 3, false); }},
         {"rack_light", 260, 120,
-         [](cairo_t* cr) { gfx::rack(cr, 10, 10, 240, 96, kLight, kLight.accent, true, 3, false); }},
+         [](cairo_t* cr) {
+             gfx::rack(cr, 10, 10, 240, 96, kLight, kLight.accent, true, 3, false);
+         }},
         {"screws_button", 120, 40,
          [](cairo_t* cr) {
              gfx::screw(cr, 20, 20, 30, kDark);
@@ -161,7 +163,8 @@ TEST(GfxGolden, NonTextPrimitives) {
          [&](cairo_t* cr) {
              gfx::display(cr, 4, 4, 120, 80, kDark, true);
              for (int i = 0; i < 11; ++i)
-                 gfx::kind_icon(cr, kinds[i], 140 + (i % 6) * 26, 22 + (i / 6) * 30, 10, kDark.text);
+                 gfx::kind_icon(cr, kinds[i], 140 + (i % 6) * 26, 22 + (i / 6) * 30, 10,
+                                kDark.text);
              gfx::arrow(cr, 150, 78, 10, false, kDark.down);
              gfx::arrow(cr, 170, 78, 10, true, kDark.up);
              gfx::gear(cr, 195, 78, 9, kDark.text);
@@ -206,8 +209,10 @@ TEST(GfxIcon, ExportWritesATransparentCorneredMark) {
         for (int x = 40; x < 216; ++x) {
             uint32_t v = px(x, y);
             int r = (v >> 16) & 255, g = (v >> 8) & 255, b = v & 255;
-            if (std::abs(r - 168) < 6 && std::abs(g - 194) < 6 && std::abs(b - 168) < 6) green = true;
-            if (std::abs(r - 227) < 6 && std::abs(g - 204) < 6 && std::abs(b - 166) < 6) sand = true;
+            if (std::abs(r - 168) < 6 && std::abs(g - 194) < 6 && std::abs(b - 168) < 6)
+                green = true;
+            if (std::abs(r - 227) < 6 && std::abs(g - 204) < 6 && std::abs(b - 166) < 6)
+                sand = true;
         }
     EXPECT_TRUE(green);
     EXPECT_TRUE(sand);

@@ -105,7 +105,8 @@ TEST(I18nTables, EveryLanguageIsCompleteAndClean) {
             const char* key = i18n_data::KEYS[i];
             const char* v = lang.values[i];
             ASSERT_TRUE(v && *v) << code << " " << key << " is empty";
-            EXPECT_TRUE(testsupport::clean_utf8(v, true)) << code << " " << key << " holds a control byte";
+            EXPECT_TRUE(testsupport::clean_utf8(v, true))
+                << code << " " << key << " holds a control byte";
             if (code == "en" || strcmp(v, en[i]) != 0) continue;
             const bool ok = (allowed.count(code) && allowed.at(code).count(key)) ||
                             (allowed.count("*") && allowed.at("*").count(key));

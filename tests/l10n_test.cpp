@@ -288,6 +288,7 @@ TEST(L10nGuard, Scripts) {
         const char* before; // the guard file left by an earlier run, nullptr: none
         std::vector<Step> steps;
     };
+    // clang-format off
     const Case cases[] = {
         {"a good start removes the guard; a later crash arms it again", nullptr,
          {{"start de", "de", false, de}, {"ok", "de", false, nullptr},
@@ -319,11 +320,13 @@ TEST(L10nGuard, Scripts) {
           {"set de", "de", false, de}, {"ok", "de", false, nullptr},
           {"crash", "de", false, de}}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         GuardDir g;
         if (c.before) write_file(g.file, c.before); // with a loose mode, 0644
         for (const auto& s : c.steps) {
-            const std::string arg = s.act.substr(s.act.find(' ') + 1), where = c.what + (" / " + s.act);
+            const std::string arg = s.act.substr(s.act.find(' ') + 1),
+                              where = c.what + (" / " + s.act);
             std::string err;
             if (s.act.starts_with("start ")) {
                 err = start(g, arg.c_str());

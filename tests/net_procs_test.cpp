@@ -388,12 +388,12 @@ TEST_F(TrackerKernel, ListPrintsTheSocketSection) {
     auto pid7 = [](pid_t pid) { return (std::to_string(pid) + "       ").substr(0, 7); };
     const std::string port = std::to_string(peer::local_port(far));
     ASSERT_EQ(port.size(), 5u) << "an ephemeral port";
-    for (const std::string& line : {
-             "socket diagnostics: ok, 2 sockets, 0 without readable owner"s,
-             "tcp 10.77.0.1:" + port + "        -> 10.77.0.2:5000               pid=" +
-                 pid7(getpid()) + " rx=250000 tx=100001",
-             "proc " + pid7(getpid()) + " velmora_tests            tcp=1 udp=0 listen=0",
-             "proc " + pid7(child) + " ev\\x1B[2Jil              tcp=0 udp=0 listen=1"})
+    for (const std::string& line :
+         {"socket diagnostics: ok, 2 sockets, 0 without readable owner"s,
+          "tcp 10.77.0.1:" + port + "        -> 10.77.0.2:5000               pid=" +
+              pid7(getpid()) + " rx=250000 tx=100001",
+          "proc " + pid7(getpid()) + " velmora_tests            tcp=1 udp=0 listen=0",
+          "proc " + pid7(child) + " ev\\x1B[2Jil              tcp=0 udp=0 listen=1"})
         EXPECT_NE(r.out.find("\n" + line + "\n"), std::string::npos) << line << "\n" << r.out;
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
     close(far);
@@ -479,7 +479,8 @@ TEST_F(TrackerProcTree, OwnersAndProcessData) {
     for (size_t i = 1; i + 1 < s.procs.size(); ++i) EXPECT_LT(s.procs[i - 1].pid, s.procs[i].pid);
     const std::string me = procs::user_name(geteuid());
     EXPECT_EQ(describe(s.procs.back()), std::to_string(-1 - int(geteuid())) + " " + me + " " + me +
-                                            "(" + std::to_string(geteuid()) + ") tcp=0 udp=0 "
+                                            "(" + std::to_string(geteuid()) +
+                                            ") tcp=0 udp=0 "
                                             "listen=2 rx=0 tx=0");
     EXPECT_EQ(s.procs.back().cmdline, "");
 }

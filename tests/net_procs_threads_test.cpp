@@ -28,7 +28,8 @@ TEST_F(TrackerThreads, SampleWhileTheUiReadsResetsAndToggles) {
     const int far = peer::connect_remote();
     ASSERT_GE(far, 0);
     std::vector<int> udp;
-    for (int i = 10; i < 40; ++i) udp.push_back(peer::udp_socket(("10.77.0." + std::to_string(i)).c_str(), 53));
+    for (int i = 10; i < 40; ++i)
+        udp.push_back(peer::udp_socket(("10.77.0." + std::to_string(i)).c_str(), 53));
 
     procs::Tracker tr;
     std::atomic<bool> stop{false};

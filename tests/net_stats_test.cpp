@@ -134,7 +134,8 @@ TEST(NetScan, EveryInterfaceOfTheFixture) {
     const auto list = net::scan_interfaces(kRoot, {});
     ASSERT_EQ(list.size(), std::size(rows));
     for (size_t i = 0; i < list.size(); ++i)
-        EXPECT_EQ(list[i].name + " " + describe(list[i]), rows[i].first + (" " + rows[i].second));
+        EXPECT_EQ(list[i].name + " " + describe(list[i]),
+                  std::string(rows[i].first) + " " + rows[i].second);
 }
 
 TEST(NetScan, FlagsFromTheAddressListWhenSysfsLacksThem) {

@@ -102,9 +102,9 @@ TEST(WifiReplies, StationDump) {
     EXPECT_EQ(s.signal_dbm, -70);
 
     // A 29-byte message (unpadded one-byte signal) is followed by done at offset 32.
-    std::string odd = msg(kFam, kMulti,
-                          raw<uint16_t>(9) + raw<uint16_t>(21) + raw<uint16_t>(5) +
-                              raw<uint16_t>(7) + "\xC4");
+    std::string odd =
+        msg(kFam, kMulti,
+            raw<uint16_t>(9) + raw<uint16_t>(21) + raw<uint16_t>(5) + raw<uint16_t>(7) + "\xC4");
     odd.replace(29, 3, "\xEE\xEE\xEE"); // padding the reader must not take for anything
     net::Interface t;
     EXPECT_FALSE(walk(odd + kDone, wifi::Reply::Station, t));

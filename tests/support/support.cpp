@@ -195,9 +195,13 @@ bool clean_utf8(const std::string& s, bool line_feeds) {
     const auto* end = p + s.size();
     while (p < end) {
         const unsigned c = *p;
-        const int more = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2
-                                    : (c & 0xF8) == 0xF0   ? 3 : -1;
-        if (more < 0 || end - p <= more || (c < 0x20 && !(c == '\n' && line_feeds)) || c == 0x7F) return false;
+        const int more = c < 0x80             ? 0
+                         : (c & 0xE0) == 0xC0 ? 1
+                         : (c & 0xF0) == 0xE0 ? 2
+                         : (c & 0xF8) == 0xF0 ? 3
+                                              : -1;
+        if (more < 0 || end - p <= more || (c < 0x20 && !(c == '\n' && line_feeds)) || c == 0x7F)
+            return false;
         uint32_t cp = more == 0 ? c : c & (0x3F >> more);
         for (int i = 1; i <= more; ++i) {
             if ((p[i] & 0xC0) != 0x80) return false;

@@ -108,6 +108,6 @@ void keep_clear_of_midnight(int margin = 5);
 } // namespace testsupport
 
 // Moves the test into a private network namespace, or skips it with the reason.
-#define ENTER_PRIVATE_NETNS_OR_SKIP()                                                       \
-    if (const std::string why_ = testsupport::enter_private_netns(); !why_.empty())         \
+#define ENTER_PRIVATE_NETNS_OR_SKIP()                                                              \
+    if (const std::string why_ = testsupport::enter_private_netns(); !why_.empty())                \
     GTEST_SKIP() << why_
