@@ -155,48 +155,33 @@ TEST(DiagParse, ErrorsAndBrokenLengthsEndTheWalkSafely) {
 }
 
 TEST(DiagParse, TcpInfoOfEveryLength) {
-    Sock s;
-    auto conn_with = [&](const std::string& attrs) {
-        auto w = walk(sock_msg(s, attrs));
-        EXPECT_EQ(w.conns.size(), 1u);
-        return w.conns.empty() ? procs::Conn{} : w.conns[0];
+    auto info = [](size_t len, uint64_t rx, uint64_t tx) {
+        return attr(INET_DIAG_INFO, tcp_info_block(len, rx, tx));
     };
-    // 136 bytes reach the received-bytes counter; 135 do not.
-    auto c = conn_with(attr(INET_DIAG_INFO, tcp_info_block(136, 9, 8)));
-    EXPECT_TRUE(c.has_bytes);
-    EXPECT_EQ(c.rx_bytes, 9u);
-    EXPECT_EQ(c.tx_bytes, 8u);
-    c = conn_with(attr(INET_DIAG_INFO, tcp_info_block(135, 9, 8)));
-    EXPECT_FALSE(c.has_bytes);
-    EXPECT_EQ(c.rx_bytes, 0u);
-    EXPECT_EQ(c.rtt_us, 1500u);
-    EXPECT_EQ(c.cwnd, 10u);
-    // An old kernel's short block: only the early fields.
-    c = conn_with(attr(INET_DIAG_INFO, tcp_info_block(104, 9, 8)));
-    EXPECT_FALSE(c.has_bytes);
-    EXPECT_EQ(c.retrans, 3u);
-    // A newer kernel's longer block: the extra tail is ignored.
-    c = conn_with(attr(INET_DIAG_INFO, tcp_info_block(400, 123456789012ull, 77)));
-    EXPECT_TRUE(c.has_bytes);
-    EXPECT_EQ(c.rx_bytes, 123456789012ull);
-    EXPECT_EQ(c.tx_bytes, 77u);
-
-    // Other attributes before it are stepped over at their aligned length.
-    c = conn_with(attr(INET_DIAG_MEMINFO, "x") + attr(INET_DIAG_INFO, tcp_info_block(232, 5, 6)));
-    EXPECT_EQ(c.rx_bytes, 5u);
-
-    // Attribute lengths below 4 or past the end stop the attribute walk.
-    std::string broken = attr(INET_DIAG_INFO, tcp_info_block(232, 5, 6));
-    uint16_t too_long = 400;
-    memcpy(broken.data(), &too_long, 2);
-    c = conn_with(broken);
-    EXPECT_FALSE(c.has_bytes);
-    EXPECT_EQ(c.rtt_us, 0u);
-    std::string tiny =
-        attr(INET_DIAG_MEMINFO, "") + attr(INET_DIAG_INFO, tcp_info_block(232, 5, 6));
-    uint16_t three = 3;
-    memcpy(tiny.data(), &three, 2);
-    EXPECT_FALSE(conn_with(tiny).has_bytes);
+    std::string too_long = info(232, 5, 6), tiny = attr(INET_DIAG_MEMINFO, "") + info(232, 5, 6);
+    too_long.replace(0, 2, nl::raw<uint16_t>(400));
+    tiny.replace(0, 2, nl::raw<uint16_t>(3));
+    const std::string all = " rtt 1500/700 retrans 3 cwnd 10", none = " rtt 0/0 retrans 0 cwnd 0";
+    const std::pair<std::string, std::string> cases[] = {
+        // 136 bytes reach the received-bytes counter; 135 do not.
+        {info(136, 9, 8), " bytes 9/8" + all},
+        {info(135, 9, 8), all},
+        {info(104, 9, 8), all}, // an old kernel's short block: only the early fields
+        // A newer kernel's longer block: the extra tail is ignored.
+        {info(400, 123456789012ull, 77), " bytes 123456789012/77" + all},
+        // Other attributes before it are stepped over at their aligned length.
+        {attr(INET_DIAG_MEMINFO, "x") + info(232, 5, 6), " bytes 5/6" + all},
+        // Attribute lengths past the end or below 4 stop the attribute walk.
+        {too_long, none},
+        {tiny, none},
+    };
+    for (const auto& [attrs, want] : cases) {
+        const auto w = walk(sock_msg(Sock{}, attrs));
+        ASSERT_EQ(w.conns.size(), 1u) << want;
+        EXPECT_EQ(describe(w.conns[0]), "v4 tcp state 1 192.0.2.10:40000 -> 198.51.100.7:443" +
+                                            want +
+                                            " pid -1 inode 777 uid 1000 cookie 1122334455667788");
+    }
 }
 
 TEST(DiagParse, ListeningAndLoopbackRules) {
