@@ -48,50 +48,34 @@ protected:
 };
 
 TEST_F(NetKernel, KindsLinksAndTotalsOfRealDevices) {
+    // clang-format off
+    const std::pair<const char*, const char*> rows[] = {
+        {"br0", "bridge virtual: of veth3 up carrier state=up mtu=1500"},
+        {"lo", "loopback virtual: up carrier state=unknown mtu=65536"},
+        {"mv0", "virtual virtual: state=down mtu=1500"},
+        {"tn0", "vpn/TUN virtual: state=down mtu=1500"},
+        {"veth0", "virtual/veth virtual: up carrier state=up 10000full mtu=1500 default via 10.99.0.254"},
+        {"veth1", "virtual/veth virtual: up carrier state=up 10000full mtu=1500"},
+        {"veth2", "virtual/veth virtual: up carrier state=up 10000full mtu=1500"},
+        {"veth3", "virtual/veth virtual: in br0(bridge) up carrier state=up 10000full mtu=1500"},
+        {"vx0", "tunnel/VXLAN virtual: state=down mtu=1450"},
+        {"zt0", "vpn/TAP virtual: state=down mtu=1500"}, // a TAP without a reader: no carrier
+    };
+    // clang-format on
     auto all = scan();
-    ASSERT_EQ(all.size(), 10u); // lo and the nine devices made above
-
-    EXPECT_EQ(all["lo"].kind, net::Kind::Loopback);
-    EXPECT_FALSE(all["lo"].counts_in_total);
-
-    for (const char* n : {"veth0", "veth1", "veth2", "veth3"}) {
-        EXPECT_EQ(all[n].kind, net::Kind::Virtual) << n;
-        EXPECT_EQ(all[n].detail, "veth") << n;
-        EXPECT_EQ(all[n].bus, "virtual") << n;
-        EXPECT_FALSE(all[n].counts_in_total) << n;
-        EXPECT_GT(all[n].ifindex, 0) << n;
-        EXPECT_EQ(all[n].mtu, 1500) << n;
-        EXPECT_FALSE(all[n].mac.empty()) << n;
+    ASSERT_EQ(all.size(), std::size(rows)); // lo and the nine devices made above
+    for (auto& [name, i] : all) {
+        EXPECT_GT(i.ifindex, 0) << name;
+        EXPECT_EQ(i.mac.empty(), name == "lo" || name == "tn0") << name;
+        i.mac.clear(); // random for most of these devices
     }
-    EXPECT_TRUE(all["veth0"].admin_up);
-    EXPECT_TRUE(all["veth0"].carrier);
-    EXPECT_EQ(all["veth0"].operstate, "up");
-    EXPECT_EQ(all["veth0"].speed_mbps, 10000); // veth reports 10 Gbit/s
-    EXPECT_EQ(all["veth0"].duplex, "full");
-    EXPECT_EQ(all["veth0"].ipv4, (std::vector<std::string>{"10.99.0.1/24"}));
-    EXPECT_TRUE(all["veth0"].default_route);
-    EXPECT_EQ(all["veth0"].gateway, "10.99.0.254");
-    EXPECT_FALSE(all["veth1"].default_route);
-
-    EXPECT_EQ(all["br0"].kind, net::Kind::Bridge);
-    EXPECT_EQ(all["br0"].members, (std::vector<std::string>{"veth3"}));
-    EXPECT_EQ(all["veth3"].master, "br0");
-    EXPECT_EQ(all["veth3"].master_kind, "bridge");
-    EXPECT_FALSE(all["br0"].counts_in_total);
-
-    EXPECT_EQ(all["vx0"].kind, net::Kind::Tunnel);
-    EXPECT_EQ(all["vx0"].detail, "VXLAN");
-    // Kernels differ in whether macvlan devices announce a DEVTYPE; without one the
-    // device is still recognised as virtual.
-    EXPECT_EQ(all["mv0"].kind, net::Kind::Virtual);
+    // Kernels differ in whether macvlan devices announce a DEVTYPE; without one the device
+    // is still recognised as virtual. A bridge's speed follows its members.
     EXPECT_TRUE(all["mv0"].detail == "macvlan" || all["mv0"].detail.empty()) << all["mv0"].detail;
-
-    EXPECT_EQ(all["tn0"].kind, net::Kind::Vpn);
-    EXPECT_EQ(all["tn0"].detail, "TUN");
-    EXPECT_EQ(all["zt0"].kind, net::Kind::Vpn);
-    EXPECT_EQ(all["zt0"].detail, "TAP");
-    EXPECT_FALSE(all["zt0"].carrier); // a TAP without a reader has no carrier
-    EXPECT_EQ(all["zt0"].speed_mbps, -1);
+    all["mv0"].detail.clear();
+    all["br0"].speed_mbps = -1;
+    for (const auto& [name, want] : rows) EXPECT_EQ(testsupport::describe(all[name]), want) << name;
+    EXPECT_EQ(all["veth0"].ipv4, (std::vector<std::string>{"10.99.0.1/24"}));
 }
 
 TEST_F(NetKernel, CountersGrowByTheBytesSent) {

@@ -10,6 +10,8 @@
 
 namespace {
 
+using testsupport::describe;
+
 const std::string kRoot = testsupport::fixture("net/root");
 
 net::IfAddr addr4(const std::string& name, const char* ip, const char* mask, unsigned flags) {
@@ -41,36 +43,6 @@ std::map<std::string, net::Interface> scan(const std::vector<net::IfAddr>& addrs
     std::map<std::string, net::Interface> out;
     for (auto& r : net::scan_interfaces(kRoot, addrs)) out[r.name] = r;
     return out;
-}
-
-// The scanned fields of one interface in one line, fields at their initial value left out,
-// so each fixture row reads as one expectation.
-std::string describe(const net::Interface& i) {
-    auto add = [](std::string& s, bool when, const std::string& text) {
-        if (when) s += " " + text;
-    };
-    auto join = [](const std::vector<std::string>& v) {
-        std::string out;
-        for (const auto& x : v) out += (out.empty() ? "" : ",") + x;
-        return out;
-    };
-    std::string s = std::string(net::kind_key(i.kind)).substr(5);
-    if (!i.detail.empty()) s += "/" + i.detail;
-    add(s, !i.bus.empty() || !i.driver.empty(), i.bus + ":" + i.driver);
-    add(s, !i.master.empty(), "in " + i.master + "(" + i.master_kind + ")" + i.slave_state);
-    add(s, !i.members.empty(), "of " + join(i.members));
-    add(s, !i.bond_mode.empty(), "bond " + i.bond_mode + "/" + i.bond_active + "/" + i.bond_mii);
-    add(s, i.vlan_id != -1 || !i.vlan_parent.empty(),
-        "vlan " + std::to_string(i.vlan_id) + "@" + i.vlan_parent);
-    add(s, i.admin_up, "up");
-    add(s, i.carrier, "carrier");
-    add(s, !i.operstate.empty(), "state=" + i.operstate);
-    add(s, i.speed_mbps != -1 || !i.duplex.empty(), std::to_string(i.speed_mbps) + i.duplex);
-    add(s, i.mtu != 0, "mtu=" + std::to_string(i.mtu));
-    add(s, !i.mac.empty(), i.mac);
-    add(s, i.default_route, "default" + (i.gateway.empty() ? "" : " via " + i.gateway));
-    add(s, i.counts_in_total, "counted");
-    return s;
 }
 
 // One row per interface of tests/fixtures/net/make_tree.py, which tells the situation each

@@ -1,6 +1,7 @@
 #include "support.h"
 
 #include "l10n.h"
+#include "net_stats.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -227,6 +228,34 @@ void use_languages(const char* list) {
     setenv("LC_ALL", "C", 1);
     setenv("LANGUAGE", list, 1);
     L10n::init("");
+}
+
+std::string describe(const net::Interface& i) {
+    auto add = [](std::string& s, bool when, const std::string& text) {
+        if (when) s += " " + text;
+    };
+    auto join = [](const std::vector<std::string>& v) {
+        std::string out;
+        for (const auto& x : v) out += (out.empty() ? "" : ",") + x;
+        return out;
+    };
+    std::string s = std::string(net::kind_key(i.kind)).substr(5);
+    if (!i.detail.empty()) s += "/" + i.detail;
+    add(s, !i.bus.empty() || !i.driver.empty(), i.bus + ":" + i.driver);
+    add(s, !i.master.empty(), "in " + i.master + "(" + i.master_kind + ")" + i.slave_state);
+    add(s, !i.members.empty(), "of " + join(i.members));
+    add(s, !i.bond_mode.empty(), "bond " + i.bond_mode + "/" + i.bond_active + "/" + i.bond_mii);
+    add(s, i.vlan_id != -1 || !i.vlan_parent.empty(),
+        "vlan " + std::to_string(i.vlan_id) + "@" + i.vlan_parent);
+    add(s, i.admin_up, "up");
+    add(s, i.carrier, "carrier");
+    add(s, !i.operstate.empty(), "state=" + i.operstate);
+    add(s, i.speed_mbps != -1 || !i.duplex.empty(), std::to_string(i.speed_mbps) + i.duplex);
+    add(s, i.mtu != 0, "mtu=" + std::to_string(i.mtu));
+    add(s, !i.mac.empty(), i.mac);
+    add(s, i.default_route, "default" + (i.gateway.empty() ? "" : " via " + i.gateway));
+    add(s, i.counts_in_total, "counted");
+    return s;
 }
 
 bool use_tz(const char* tz, long january_offset) {

@@ -8,6 +8,10 @@
 #include <sys/types.h>
 #include <vector>
 
+namespace net {
+struct Interface;
+}
+
 namespace testsupport {
 
 struct RunResult {
@@ -92,6 +96,10 @@ bool clean_utf8(const std::string& s, bool line_feeds = false);
 
 // `v` as `bytes` little-endian bytes.
 std::string le(uint64_t v, int bytes);
+
+// The scanned fields of an interface in one line, fields at their initial value left out,
+// so that one interface's expectation reads as one line.
+std::string describe(const net::Interface& i);
 
 // Picks the interface language like a desktop session whose LANGUAGE list is `list`.
 void use_languages(const char* list);
