@@ -2,6 +2,8 @@
 # Velmora's one set-up script. As root on Debian 12:
 #   ./setup.sh run [velmora options]   install what is missing, build, start Velmora
 #   ./setup.sh test                    install what is missing, build, run the whole test suite
+#   ./setup.sh coverage                build with gcov in build-cov/, run the tests, print the
+#                                      line coverage of src/ (without the generated src/data/)
 # Build trees: build/ (the program, tests, benchmarks), build-asan/ (clang with
 # AddressSanitizer + UndefinedBehaviorSanitizer, and the fuzz targets), build-tsan/
 # (ThreadSanitizer, the threaded tests only).
@@ -10,7 +12,7 @@ cd "$(dirname "$(readlink -f "$0")")"
 ROOT=$PWD
 JOBS=$(nproc)
 
-usage() { echo "usage: $0 run [velmora options] | $0 test" >&2; exit 2; }
+usage() { echo "usage: $0 run [velmora options] | $0 test | $0 coverage" >&2; exit 2; }
 [ $# -ge 1 ] || usage
 mode=$1; shift
 
@@ -20,7 +22,7 @@ PACKAGES=(
   libsdl2-dev libcairo2-dev libpango1.0-dev libglib2.0-dev libsodium-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth x11-utils xdotool dbus-daemon
+  xvfb xauth x11-utils xdotool dbus-daemon gcovr
   pci.ids usb.ids iproute2 procps util-linux
   fonts-dejavu-core fonts-noto-core fonts-noto-cjk
   # the install and package tests: CPack's dependency scan, the validators, lintian
@@ -98,6 +100,19 @@ case "$mode" in
     (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
       ctest -j "$JOBS" --output-on-failure --timeout 300 -R 'Threads\.')
     log "all tests passed"
+    ;;
+  coverage)
+    install_packages
+    log "coverage build (gcc --coverage, build-cov/)"
+    configure build-cov -DCMAKE_BUILD_TYPE=Debug -DVELMORA_COVERAGE=ON -DVELMORA_BENCH=OFF
+    cmake --build build-cov -j "$JOBS"
+    fetch_data build-cov
+    find build-cov -name '*.gcda' -delete
+    # A failing test still leaves its counts; the figure is printed either way.
+    (cd build-cov && ctest -j "$JOBS" --timeout 300 >ctest.log 2>&1) || echo "some tests failed: build-cov/ctest.log" >&2
+    gcovr --root "$ROOT" --filter "$ROOT/src/" --exclude "$ROOT/src/data/" \
+      --exclude-unreachable-branches --print-summary --txt build-cov/coverage.txt build-cov
+    echo "per-file figures: build-cov/coverage.txt"
     ;;
   *) usage ;;
 esac

@@ -16,8 +16,7 @@
 namespace {
 
 void language(const char* code) {
-    setenv("LANGUAGE", "en", 1);
-    L10n::init("");
+    testsupport::use_languages("en");
     L10n::setLanguage(code);
     ASSERT_EQ(L10n::currentLanguage(), code);
 }
@@ -106,15 +105,6 @@ TEST(Format, WorkedResultsInGerman) {
     for (const auto& r : worked_results()) EXPECT_EQ(r.got, r.de ? r.de : r.en) << r.en;
 }
 
-TEST(Format, SeparatorFollowsTheLanguageSwitch) {
-    language("fr");
-    EXPECT_EQ(fmt::number(1.5, 1), "1,5");
-    L10n::setLanguage("ja");
-    EXPECT_EQ(fmt::number(1.5, 1), "1.5");
-    L10n::setLanguage("ku");
-    EXPECT_EQ(fmt::rate(1500, true), "12,0 kbit/s");
-}
-
 TEST(Format, NonFiniteAndHugeInputs) {
     language("de");
     const double inf = std::numeric_limits<double>::infinity();
@@ -137,55 +127,60 @@ TEST(Format, NonFiniteAndHugeInputs) {
 // ---------------------------------------------------------------------------------------------
 // Local times. The rule is written out, so no time-zone database is needed.
 
-void central_europe() {
-    ASSERT_TRUE(testsupport::use_tz("CET-1CEST,M3.5.0,M10.5.0/3", 3600));
-}
+// In Central Europe 2024-03-31 00:59:59 UTC is the last second of winter time (01:59:59
+// CET); one second later it is 03:00:00 CEST. 2024-10-27 00:30 UTC is 02:30 CEST, one hour
+// later 02:30 CET again.
+const double kBeforeSpring = 1711846799, kAutumn = 1729989000;
+const double kMarch17 = 1710681900; // 13:25 UTC, 14:25 CET
 
-// 2024-03-31 00:59:59 UTC: the last second of winter time in Central Europe (01:59:59 CET);
-// one second later it is 03:00:00 CEST.
-const double kBeforeSpring = 1711846799;
-
-TEST(Format, MomentAndStampFollowTheLocalZone) {
+TEST(Format, StampsAndMomentsInTheLocalZone) {
     language("en");
-    central_europe();
-    EXPECT_EQ(fmt::stamp(kBeforeSpring, true), "2024-03-31 01:59");
-    EXPECT_EQ(fmt::stamp(kBeforeSpring + 1, true), "2024-03-31 03:00");
-    EXPECT_EQ(fmt::moment(kBeforeSpring, 3600), "01:59");
-    EXPECT_EQ(fmt::moment(kBeforeSpring + 1, 3600), "03:00");
-    // Autumn: 2024-10-27 00:30 UTC is 02:30 CEST, one hour later 02:30 CET again.
-    EXPECT_EQ(fmt::stamp(1729989000, true), "2024-10-27 02:30");
-    EXPECT_EQ(fmt::stamp(1729989000 + 3600, true), "2024-10-27 02:30");
-    EXPECT_EQ(fmt::stamp(1729989000 + 7200, true), "2024-10-27 03:30");
-
-    // The epoch is truncated toward zero, not rounded.
-    EXPECT_EQ(fmt::stamp(kBeforeSpring + 0.999, true), "2024-03-31 01:59");
-    // The day changes at local midnight: 2024-01-04 23:30 UTC is already the 5th here.
-    EXPECT_EQ(fmt::stamp(1704411000, false), "2024-01-05");
-    ASSERT_TRUE(testsupport::use_tz("UTC0", 0));
-    EXPECT_EQ(fmt::stamp(1704411000, false), "2024-01-04");
-    EXPECT_EQ(fmt::stamp(0, true), "1970-01-01 00:00");
-    EXPECT_EQ(fmt::stamp(-1.5, true), "1969-12-31 23:59");
-}
-
-TEST(Format, MomentChoosesItsPatternBySpan) {
-    language("en");
-    central_europe();
-    const double t = 1710681900; // 2024-03-17 13:25 UTC, 14:25 CET
-    EXPECT_EQ(fmt::moment(t, 60), "14:25");
-    EXPECT_EQ(fmt::moment(t, 87264), "14:25"); // one day and 1 % still shows the time
-    EXPECT_EQ(fmt::moment(t, 87265), "03-17");
-    EXPECT_EQ(fmt::moment(t, 2678400), "03-17"); // 31 days
-    EXPECT_EQ(fmt::moment(t, 2678401), "2024-03");
-    EXPECT_EQ(fmt::moment(t, 1e12), "2024-03");
-}
-
-TEST(Format, TimesWithoutAnAnswerAreEmpty) {
-    language("en");
-    ASSERT_TRUE(testsupport::use_tz("UTC0", 0));
-    for (double bad :
-         {std::nan(""), std::numeric_limits<double>::infinity(), -1e30, 1e30, 9.3e18, 1e17}) {
-        EXPECT_EQ(fmt::stamp(bad, true), "") << bad;
-        EXPECT_EQ(fmt::moment(bad, 60), "") << bad;
+    struct Case {
+        const char* tz;
+        long january_offset;
+        double t;
+        double span; // 0: fmt::stamp with the time, -1: without it; else fmt::moment
+        const char* want;
+    };
+    const char* cet = "CET-1CEST,M3.5.0,M10.5.0/3";
+    const double inf = std::numeric_limits<double>::infinity();
+    const Case cases[] = {
+        {cet, 3600, kBeforeSpring, 0, "2024-03-31 01:59"},
+        {cet, 3600, kBeforeSpring + 1, 0, "2024-03-31 03:00"},
+        {cet, 3600, kBeforeSpring, 3600, "01:59"},
+        {cet, 3600, kBeforeSpring + 1, 3600, "03:00"},
+        {cet, 3600, kAutumn, 0, "2024-10-27 02:30"},
+        {cet, 3600, kAutumn + 3600, 0, "2024-10-27 02:30"},
+        {cet, 3600, kAutumn + 7200, 0, "2024-10-27 03:30"},
+        {cet, 3600, kBeforeSpring + 0.999, 0, "2024-03-31 01:59"}, // truncated, not rounded
+        // The day changes at local midnight: 2024-01-04 23:30 UTC is already the 5th here.
+        {cet, 3600, 1704411000, -1, "2024-01-05"},
+        {"UTC0", 0, 1704411000, -1, "2024-01-04"},
+        {"UTC0", 0, 0, 0, "1970-01-01 00:00"},
+        {"UTC0", 0, -1.5, 0, "1969-12-31 23:59"},
+        // The pattern follows the span: one day and 1 % still shows the time, 31 days the date.
+        {cet, 3600, kMarch17, 60, "14:25"},
+        {cet, 3600, kMarch17, 87264, "14:25"},
+        {cet, 3600, kMarch17, 87265, "03-17"},
+        {cet, 3600, kMarch17, 2678400, "03-17"},
+        {cet, 3600, kMarch17, 2678401, "2024-03"},
+        {cet, 3600, kMarch17, 1e12, "2024-03"},
+        // Times without an answer are empty.
+        {"UTC0", 0, std::nan(""), 0, ""},
+        {"UTC0", 0, inf, 0, ""},
+        {"UTC0", 0, -1e30, 0, ""},
+        {"UTC0", 0, 1e30, 0, ""},
+        {"UTC0", 0, 9.3e18, 0, ""},
+        {"UTC0", 0, 1e17, 0, ""},
+        {"UTC0", 0, std::nan(""), 60, ""},
+        {"UTC0", 0, inf, 60, ""},
+        {"UTC0", 0, 1e17, 60, ""},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(testsupport::use_tz(c.tz, c.january_offset));
+        const std::string got =
+            c.span > 0 ? fmt::moment(c.t, c.span) : fmt::stamp(c.t, c.span == 0);
+        EXPECT_EQ(got, c.want) << c.tz << " " << std::fixed << c.t << " " << c.span;
     }
 }
 

@@ -1,7 +1,6 @@
 // The converter that builds geoip.bin from the range data: ordering, merging, the /64
 // mapping of IPv6 ranges that start or end inside a /64, and refusal of bad input.
 #include "geoip.h"
-#include "geoip_table.h"
 #include "support/support.h"
 
 #include <gtest/gtest.h>
@@ -14,30 +13,22 @@ using testsupport::TempDir;
 
 namespace {
 
-std::string find_node() {
-    const char* path = std::getenv("PATH");
-    std::stringstream dirs(path ? path : "/usr/bin:/bin");
-    for (std::string dir; std::getline(dirs, dir, ':');)
-        if (access((dir + "/node").c_str(), X_OK) == 0) return dir + "/node";
-    return {};
-}
-
 class GeoipConvert : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (find_node().empty() && std::getenv("CI")) FAIL() << "node is missing";
-        if (find_node().empty()) GTEST_SKIP() << "node is not installed";
+        if (m_node.empty() && std::getenv("CI")) FAIL() << "node is missing";
+        if (m_node.empty()) GTEST_SKIP() << "node is not installed";
     }
     // Runs the converter on the two CSV texts; true when it wrote a table that parses.
     bool convert(const std::string& v4, const std::string& v6) {
         const std::string out = m_tmp.path() + "/out.bin";
-        m_run =
-            testsupport::run(find_node(), {std::string(VELMORA_SOURCE_DIR) + "/tools/make_geoip.js",
-                                           "--v4", m_tmp.write("v4.csv", v4), "--v6",
-                                           m_tmp.write("v6.csv", v6), "--out", out});
+        m_run = testsupport::run(m_node, {std::string(VELMORA_SOURCE_DIR) + "/tools/make_geoip.js",
+                                          "--v4", m_tmp.write("v4.csv", v4), "--v6",
+                                          m_tmp.write("v6.csv", v6), "--out", out});
         const std::string bytes = testsupport::read_file(out);
         return !bytes.empty() && geoip::parse(bytes, m_table);
     }
+    const std::string m_node = testsupport::find_program("node");
     TempDir m_tmp;
     testsupport::RunResult m_run;
     geoip::Table m_table;

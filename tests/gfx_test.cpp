@@ -5,31 +5,13 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
 
 const Palette kDark = Palette::make(true);
 const Palette kLight = Palette::make(false);
-
-TEST(Gfx, HexColours) {
-    Rgba c = hex("#A9C2A8");
-    EXPECT_DOUBLE_EQ(c.r, 169 / 255.0);
-    EXPECT_DOUBLE_EQ(c.g, 194 / 255.0);
-    EXPECT_DOUBLE_EQ(c.b, 168 / 255.0);
-    EXPECT_DOUBLE_EQ(c.a, 1);
-    Rgba d = hex("A9C2A8", 0.5);
-    EXPECT_DOUBLE_EQ(d.r, c.r);
-    EXPECT_DOUBLE_EQ(d.a, 0.5);
-    EXPECT_DOUBLE_EQ(hex("#000000").r, 0);
-    EXPECT_DOUBLE_EQ(hex("#ffffff").b, 1);
-    // A palette entry with its own alpha.
-    EXPECT_DOUBLE_EQ(kDark.grid.a, 0.06);
-    EXPECT_DOUBLE_EQ(kLight.grid.r, 0);
-    EXPECT_TRUE(kDark.dark);
-    EXPECT_FALSE(kLight.dark);
-    EXPECT_DOUBLE_EQ(kLight.text_strong.r, 0);
-}
 
 TEST(Gfx, NiceMaxLogFracAndLevels) {
     EXPECT_EQ(gfx::nice_max(0), 1);
@@ -149,48 +131,59 @@ void expect_golden(cairo_surface_t* s, const std::string& name) {
     EXPECT_LE(bad, w * h / 200) << name << ": " << bad << " pixels differ";
 }
 
-TEST(GfxGolden, RackPanels) {
-    for (const Palette* p : {&kDark, &kLight}) {
-        Canvas c(260, 120);
-        gfx::rack(c.cr, 10, 10, 240, 96, *p, p->accent, true, 3, false);
-        expect_golden(c.s, p->dark ? "rack_dark" : "rack_light");
-    }
-    Canvas d(120, 40);
-    gfx::screw(d.cr, 20, 20, 30, kDark);
-    gfx::screw(d.cr, 60, 20, 120, kLight);
-    gfx::device_button(d.cr, 80, 2, 36, 0, true, kDark);
-    expect_golden(d.s, "screws_button");
-}
-
-TEST(GfxGolden, DisplayAndIcons) {
-    Canvas c(300, 90);
-    gfx::display(c.cr, 4, 4, 120, 80, kDark, true);
+TEST(GfxGolden, NonTextPrimitives) {
     const net::Kind kinds[] = {net::Kind::Ethernet, net::Kind::Wireless, net::Kind::Mobile,
                                net::Kind::Bond,     net::Kind::Bridge,   net::Kind::Vlan,
                                net::Kind::Vpn,      net::Kind::Tunnel,   net::Kind::Virtual,
                                net::Kind::Loopback, net::Kind::Other};
-    for (int i = 0; i < 11; ++i)
-        gfx::kind_icon(c.cr, kinds[i], 140 + (i % 6) * 26, 22 + (i / 6) * 30, 10, kDark.text);
-    gfx::arrow(c.cr, 150, 78, 10, false, kDark.down);
-    gfx::arrow(c.cr, 170, 78, 10, true, kDark.up);
-    gfx::gear(c.cr, 195, 78, 9, kDark.text);
-    gfx::icon_mini(c.cr, 220, 78, 9, kDark.text);
-    gfx::icon_expand(c.cr, 245, 78, 8, kDark.text);
-    gfx::signal_bars(c.cr, 262, 66, 20, 3, kDark.ok, kDark.led_off);
-    expect_golden(c.s, "display_icons");
-}
-
-TEST(GfxGolden, ChartCurves) {
-    Canvas c(400, 120);
     std::vector<double> rx, tx;
     for (int i = 0; i < 60; ++i) {
         rx.push_back(500 + 400 * std::sin(i / 6.0));
         tx.push_back(300 + 200 * std::cos(i / 4.0));
     }
-    gfx::ChartOpts o;
-    o.hover_x = -2;
-    gfx::chart_curves(c.cr, 0, 0, 400, 120, 60, series(rx, tx), 1000, kDark, o);
-    expect_golden(c.s, "chart_curves");
+    struct Case {
+        const char* name;
+        int w, h;
+        std::function<void(cairo_t*)> draw;
+    };
+    const Case cases[] = {
+        {"rack_dark", 260, 120,
+         [](cairo_t* cr) { gfx::rack(cr, 10, 10, 240, 96, kDark, kDark.accent, true, 3, false); }},
+        {"rack_light", 260, 120,
+         [](cairo_t* cr) {
+             gfx::rack(cr, 10, 10, 240, 96, kLight, kLight.accent, true, 3, false);
+         }},
+        {"screws_button", 120, 40,
+         [](cairo_t* cr) {
+             gfx::screw(cr, 20, 20, 30, kDark);
+             gfx::screw(cr, 60, 20, 120, kLight);
+             gfx::device_button(cr, 80, 2, 36, 0, true, kDark);
+         }},
+        {"display_icons", 300, 90,
+         [&](cairo_t* cr) {
+             gfx::display(cr, 4, 4, 120, 80, kDark, true);
+             for (int i = 0; i < 11; ++i)
+                 gfx::kind_icon(cr, kinds[i], 140 + (i % 6) * 26, 22 + (i / 6) * 30, 10,
+                                kDark.text);
+             gfx::arrow(cr, 150, 78, 10, false, kDark.down);
+             gfx::arrow(cr, 170, 78, 10, true, kDark.up);
+             gfx::gear(cr, 195, 78, 9, kDark.text);
+             gfx::icon_mini(cr, 220, 78, 9, kDark.text);
+             gfx::icon_expand(cr, 245, 78, 8, kDark.text);
+             gfx::signal_bars(cr, 262, 66, 20, 3, kDark.ok, kDark.led_off);
+         }},
+        {"chart_curves", 400, 120,
+         [&](cairo_t* cr) {
+             gfx::ChartOpts o;
+             o.hover_x = -2;
+             gfx::chart_curves(cr, 0, 0, 400, 120, 60, series(rx, tx), 1000, kDark, o);
+         }},
+    };
+    for (const auto& c : cases) {
+        Canvas canvas(c.w, c.h);
+        c.draw(canvas.cr);
+        expect_golden(canvas.s, c.name);
+    }
 }
 
 TEST(GfxIcon, ExportWritesATransparentCorneredMark) {
@@ -216,8 +209,10 @@ TEST(GfxIcon, ExportWritesATransparentCorneredMark) {
         for (int x = 40; x < 216; ++x) {
             uint32_t v = px(x, y);
             int r = (v >> 16) & 255, g = (v >> 8) & 255, b = v & 255;
-            if (std::abs(r - 168) < 6 && std::abs(g - 194) < 6 && std::abs(b - 168) < 6) green = true;
-            if (std::abs(r - 227) < 6 && std::abs(g - 204) < 6 && std::abs(b - 166) < 6) sand = true;
+            if (std::abs(r - 168) < 6 && std::abs(g - 194) < 6 && std::abs(b - 168) < 6)
+                green = true;
+            if (std::abs(r - 227) < 6 && std::abs(g - 204) < 6 && std::abs(b - 166) < 6)
+                sand = true;
         }
     EXPECT_TRUE(green);
     EXPECT_TRUE(sand);

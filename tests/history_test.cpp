@@ -185,18 +185,12 @@ TEST(History, SaveAndLoadReproduceEverySlot) {
     EXPECT_TRUE(back.dirty());
 }
 
-void put_le(std::string& p, size_t at, uint64_t v, int bytes) {
-    for (int b = 0; b < bytes; ++b) p[at + size_t(b)] = static_cast<char>(v >> (8 * b));
-}
-
 TEST(History, LoadStopsAtAForeignOrDamagedTier) {
     const Store full = busy_store(), empty;
     const std::string good = full.payload();
     const size_t tier1 = 8 + 16 + 8640 * 12, tier2 = tier1 + 16 + 8928 * 12;
     auto patched = [&](size_t at, uint64_t v, int bytes) {
-        std::string p = good;
-        put_le(p, at, v, bytes);
-        return p;
+        return std::string(good).replace(at, size_t(bytes), testsupport::le(v, bytes));
     };
     // what, payload, tiers that load before the stop (-1: not even the magic)
     const std::tuple<const char*, std::string, int> cases[] = {

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 using testsupport::read_file;
@@ -13,10 +12,7 @@ using testsupport::TempDir;
 namespace {
 
 std::vector<std::string> file_lines(const std::string& path) {
-    std::vector<std::string> out;
-    std::istringstream in(read_file(path));
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
+    return testsupport::lines(read_file(path));
 }
 
 // The text after the "hh:mm:ss" stamp.

@@ -22,6 +22,8 @@
 #include <grp.h>
 #include <optional>
 
+using namespace std::string_literals;
+
 namespace {
 
 using testsupport::TempDir;
@@ -41,51 +43,19 @@ std::optional<procs::Proc> row_of(const procs::Snapshot& s, int pid) {
     return std::nullopt;
 }
 
-int tcp_listener(int* port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(fd, 16);
-    *port = peer::local_port(fd);
-    return fd;
-}
-
-int udp_socket(const char* connect_to = nullptr, int port = 0) {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    if (connect_to) {
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        inet_pton(AF_INET, connect_to, &a.sin_addr);
-        connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    } else {
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    }
-    return fd;
-}
-
-uint32_t inode_of(int fd) {
-    struct stat st {};
-    fstat(fd, &st);
-    return static_cast<uint32_t>(st.st_ino);
-}
-
-void send_over(int from, int to, size_t n) {
-    std::string buf(n, 'x');
-    ASSERT_TRUE(peer::write_all(from, buf.data(), n));
-    ASSERT_TRUE(peer::read_all(to, buf.data(), n));
-}
-
 class TrackerKernel : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string why = testsupport::enter_private_netns();
-        if (!why.empty()) GTEST_SKIP() << why;
+        ENTER_PRIVATE_NETNS_OR_SKIP();
         ASSERT_EQ(m_remote.start(), "");
     }
     peer::Remote m_remote;
 };
+
+using peer::describe;
+using peer::inode_of;
+using peer::tcp_listener;
+using peer::udp_socket;
 
 TEST_F(TrackerKernel, RatesTotalsAndCounts) {
     const int far = peer::connect_remote();
@@ -117,8 +87,8 @@ TEST_F(TrackerKernel, RatesTotalsAndCounts) {
     EXPECT_EQ(tr.snapshot().t, s1.t);
 
     ASSERT_TRUE(peer::exchange(far));
-    send_over(c_lo, a_lo, 70000);
-    send_over(a_own, c_own, 30000);
+    ASSERT_TRUE(peer::send_over(c_lo, a_lo, 70000));
+    ASSERT_TRUE(peer::send_over(a_own, c_own, 30000));
     peer::wait_due(tr);
     tr.sample();
     const procs::Snapshot s2 = tr.snapshot();
@@ -172,23 +142,16 @@ TEST_F(TrackerKernel, RatesTotalsAndCounts) {
     // Only the remote connection moves the process's figures.
     ASSERT_EQ(s2.procs.size(), 1u);
     const procs::Proc& me = s2.procs[0];
-    EXPECT_EQ(me.pid, getpid());
-    EXPECT_EQ(me.name, "velmora_tests");
+    const std::string pid = std::to_string(getpid()), uid = std::to_string(geteuid());
+    EXPECT_EQ(describe(me), pid + " velmora_tests " + procs::user_name(geteuid()) + "(" + uid +
+                                ") tcp=5 udp=1 listen=2 rx=250000 tx=100000");
     EXPECT_NE(me.cmdline.find("velmora_tests"), std::string::npos);
-    EXPECT_EQ(me.uid, geteuid());
-    EXPECT_EQ(me.user, procs::user_name(geteuid()));
-    EXPECT_EQ(me.tcp, 5);
-    EXPECT_EQ(me.udp, 1);
-    EXPECT_EQ(me.listen, 2);
-    EXPECT_EQ(me.rx_total, peer::kDown);
-    EXPECT_EQ(me.tx_total, peer::kUp);
     EXPECT_NEAR(me.rx_rate, peer::kDown / dt, 1e-6);
     EXPECT_NEAR(me.tx_rate, peer::kUp / dt, 1e-6);
     EXPECT_EQ(me.last_active, s2.t);
-    EXPECT_FALSE(me.exited);
 
     // Quiet interval: rates fall to 0, totals stay; loopback traffic changes nothing.
-    send_over(c_lo, a_lo, 5000);
+    ASSERT_TRUE(peer::send_over(c_lo, a_lo, 5000));
     peer::wait_due(tr);
     tr.sample();
     const auto quiet = row_of(tr.snapshot(), getpid());
@@ -270,15 +233,13 @@ TEST_F(TrackerKernel, ForkedChildrenOwnTheirSocketsAndOutliveThemAsExited) {
     const auto both = conn_at(s, 6, peer::local_port(shared));
     ASSERT_TRUE(both);
     EXPECT_EQ(both->pid, getpid());
+    const std::string user = procs::user_name(geteuid()) + "(" + std::to_string(geteuid()) + ")";
     auto row = row_of(s, child);
-    ASSERT_TRUE(row);
-    EXPECT_EQ(row->name, "velmora_tests");
-    EXPECT_EQ(row->tcp, 1);
-    EXPECT_EQ(row->rx_total, 2 * peer::kDown);
-    EXPECT_EQ(row->tx_total, 2 * peer::kUp);
-    ASSERT_TRUE(row_of(s, getpid()));
-    EXPECT_EQ(row_of(s, getpid())->tcp, 1);
-    EXPECT_EQ(row_of(s, getpid())->rx_total, 0u);
+    ASSERT_TRUE(row && row_of(s, getpid()));
+    EXPECT_EQ(describe(*row), std::to_string(child) + " velmora_tests " + user +
+                                  " tcp=1 udp=0 listen=0 rx=500000 tx=200000");
+    EXPECT_EQ(describe(*row_of(s, getpid())), std::to_string(getpid()) + " velmora_tests " + user +
+                                                  " tcp=1 udp=0 listen=0 rx=0 tx=0");
 
     ASSERT_EQ(write(to_child[1], "q", 1), 1);
     int status = 0;
@@ -289,9 +250,8 @@ TEST_F(TrackerKernel, ForkedChildrenOwnTheirSocketsAndOutliveThemAsExited) {
     s = tr.snapshot();
     row = row_of(s, child);
     ASSERT_TRUE(row);
-    EXPECT_TRUE(row->exited);
-    EXPECT_EQ(row->tcp + row->udp + row->listen, 0);
-    EXPECT_EQ(row->rx_total, 2 * peer::kDown);
+    EXPECT_EQ(describe(*row), std::to_string(child) + " velmora_tests " + user +
+                                  " tcp=0 udp=0 listen=0 rx=500000 tx=200000 exited");
     // The parent's row has no totals but still sockets, so it stays and is not exited.
     ASSERT_TRUE(row_of(s, getpid()));
     EXPECT_FALSE(row_of(s, getpid())->exited);
@@ -305,12 +265,8 @@ TEST_F(TrackerKernel, ForkedChildrenOwnTheirSocketsAndOutliveThemAsExited) {
 }
 
 TEST_F(TrackerKernel, HostNamesFromTheBackgroundResolver) {
-    // The peer has a name in the hosts file; any other lookup waits a second for a name
-    // server that never answers (the peer drops what is routed through it).
     TempDir etc;
-    ASSERT_TRUE(
-        peer::use_resolver_files(etc, "nameserver 10.88.0.1\noptions timeout:1 attempts:1\n"));
-    ASSERT_TRUE(testsupport::sh("ip route add 10.88.0.0/16 via 10.77.0.2"));
+    ASSERT_TRUE(peer::use_silent_name_server(etc));
     const int far = peer::connect_remote();
     const char* const nameless[] = {"10.88.1.1", "10.88.1.2", "10.88.1.3"};
     std::vector<int> fds = {far};
@@ -353,9 +309,7 @@ TEST_F(TrackerKernel, HostNamesFromTheBackgroundResolver) {
 
 TEST_F(TrackerKernel, NameCacheAndQueueStayBounded) {
     TempDir etc;
-    ASSERT_TRUE(
-        peer::use_resolver_files(etc, "nameserver 10.88.0.1\noptions timeout:1 attempts:1\n"));
-    ASSERT_TRUE(testsupport::sh("ip route add 10.88.0.0/16 via 10.77.0.2"));
+    ASSERT_TRUE(peer::use_silent_name_server(etc));
     // 20001 remote addresses, one more than the cache holds, from two processes so that
     // neither needs more than about 10000 descriptors.
     rlimit lim{};
@@ -430,19 +384,17 @@ TEST_F(TrackerKernel, ListPrintsTheSocketSection) {
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_NE(r.out.find("\nsocket diagnostics: ok, 2 sockets, 0 without readable owner\n"),
-              std::string::npos)
-        << r.out;
-    char line[256];
-    snprintf(line, sizeof line, "\ntcp %-22s -> %-28s pid=%-7d rx=%zu tx=%zu\n",
-             (std::string(peer::kLocal) + ":" + std::to_string(peer::local_port(far))).c_str(),
-             "10.77.0.2:5000", getpid(), peer::kDown, peer::kUp + peer::kSyn);
-    EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
-    snprintf(line, sizeof line, "\nproc %-7d %-24s tcp=1 udp=0 listen=0\n", getpid(),
-             "velmora_tests");
-    EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
-    snprintf(line, sizeof line, "\nproc %-7d %-24s tcp=0 udp=0 listen=1\n", child, "ev\\x1B[2Jil");
-    EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
+    // The pids and the local port vary; everything else is fixed text.
+    auto pid7 = [](pid_t pid) { return (std::to_string(pid) + "       ").substr(0, 7); };
+    const std::string port = std::to_string(peer::local_port(far));
+    ASSERT_EQ(port.size(), 5u) << "an ephemeral port";
+    for (const std::string& line :
+         {"socket diagnostics: ok, 2 sockets, 0 without readable owner"s,
+          "tcp 10.77.0.1:" + port + "        -> 10.77.0.2:5000               pid=" +
+              pid7(getpid()) + " rx=250000 tx=100001",
+          "proc " + pid7(getpid()) + " velmora_tests            tcp=1 udp=0 listen=0",
+          "proc " + pid7(child) + " ev\\x1B[2Jil              tcp=0 udp=0 listen=1"})
+        EXPECT_NE(r.out.find("\n" + line + "\n"), std::string::npos) << line << "\n" << r.out;
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
     close(far);
 }
@@ -514,24 +466,23 @@ TEST_F(TrackerProcTree, OwnersAndProcessData) {
         {1500, {"nginx:", "nginx: worker process"}},
         {1600, {"tool", "/usr/bin/tool"}},
     };
+    const std::string user = procs::user_name(st.st_uid) + "(" + std::to_string(st.st_uid) + ")";
     for (const auto& [pid, texts] : expected) {
         const auto p = row_of(s, pid);
         ASSERT_TRUE(p) << pid;
-        EXPECT_EQ(p->name, texts.first) << pid;
+        EXPECT_EQ(describe(*p), std::to_string(pid) + " " + texts.first + " " + user +
+                                    " tcp=0 udp=0 listen=1 rx=0 tx=0");
         EXPECT_EQ(p->cmdline, texts.second) << pid;
-        EXPECT_EQ(p->uid, st.st_uid);
-        EXPECT_EQ(p->user, procs::user_name(st.st_uid));
-        EXPECT_EQ(p->listen, 1);
     }
     // Process rows by pid, then the user-group row of the unowned sockets.
     ASSERT_EQ(s.procs.size(), 7u);
     for (size_t i = 1; i + 1 < s.procs.size(); ++i) EXPECT_LT(s.procs[i - 1].pid, s.procs[i].pid);
-    const procs::Proc& group = s.procs.back();
-    EXPECT_EQ(group.pid, -1 - static_cast<int>(geteuid()));
-    EXPECT_EQ(group.name, procs::user_name(geteuid()));
-    EXPECT_EQ(group.user, group.name);
-    EXPECT_EQ(group.cmdline, "");
-    EXPECT_EQ(group.listen, 2);
+    const std::string me = procs::user_name(geteuid());
+    EXPECT_EQ(describe(s.procs.back()), std::to_string(-1 - int(geteuid())) + " " + me + " " + me +
+                                            "(" + std::to_string(geteuid()) +
+                                            ") tcp=0 udp=0 "
+                                            "listen=2 rx=0 tx=0");
+    EXPECT_EQ(s.procs.back().cmdline, "");
 }
 
 TEST_F(TrackerProcTree, DescriptorsAreRescannedOnlyWhenNeeded) {
@@ -608,16 +559,12 @@ TEST_F(TrackerProcTree, ReusedPidIsNotTheSameProcess) {
 }
 
 TEST(TrackerOtherUser, SocketsOfRootGoToItsUserGroup) {
-    const std::string why = testsupport::enter_private_netns();
-    if (!why.empty()) GTEST_SKIP() << why;
+    ENTER_PRIVATE_NETNS_OR_SKIP();
     int port = 0;
     const int lst = tcp_listener(&port);
     const int c = peer::tcp_connect("127.0.0.1", port);
     const int a = accept4(lst, nullptr, nullptr, SOCK_CLOEXEC);
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    const pid_t child = fork();
-    if (child == 0) {
+    const std::string report = testsupport::in_child([&](testsupport::Report& r) {
         // Without inherited copies of root's sockets, which this process could read itself.
         for (int fd : {lst, c, a}) close(fd);
         if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
@@ -627,19 +574,15 @@ TEST(TrackerOtherUser, SocketsOfRootGoToItsUserGroup) {
         const procs::Snapshot s = tr.snapshot();
         int attributed = 0;
         for (const auto& conn : s.conns) attributed += conn.pid != -1;
-        char buf[512];
-        int n = snprintf(buf, sizeof buf, "%d %zu %d %d %zu", s.diag_ok, s.conns.size(), s.unmapped,
-                         attributed, s.procs.size());
+        std::string got = std::to_string(s.diag_ok) + " " + std::to_string(s.conns.size()) + " " +
+                          std::to_string(s.unmapped) + " " + std::to_string(attributed);
         for (const auto& p : s.procs)
-            n += snprintf(buf + n, sizeof buf - static_cast<size_t>(n), " %d %u %s %d %d", p.pid,
-                          p.uid, p.name.c_str(), p.tcp, p.listen);
-        _exit(write(out[1], buf, static_cast<size_t>(n)) == n ? 0 : 1);
-    }
-    close(out[1]);
-    char buf[512] = {};
-    ASSERT_GT(read(out[0], buf, sizeof buf - 1), 0);
-    waitpid(child, nullptr, 0);
-    EXPECT_STREQ(buf, "1 3 3 0 1 -1 0 root 2 1");
+            got += " | " + std::to_string(p.pid) + " " + std::to_string(p.uid) + " " + p.name +
+                   " " + std::to_string(p.tcp) + " " + std::to_string(p.listen);
+        // Three sockets, none readable as this user's: one group row for root's.
+        r.eq("diag, sockets, unmapped, attributed | rows", got, "1 3 3 0 | -1 0 root 2 1");
+    });
+    EXPECT_EQ(report, "");
     for (int fd : {lst, c, a}) close(fd);
 }
 
@@ -671,49 +614,28 @@ bool forbid_netlink() {
 }
 
 TEST(TrackerNoNetlink, EmptyValidSnapshotAndListFails) {
-    const pid_t child = fork();
-    if (child == 0) {
-        if (!forbid_netlink()) _exit(10);
-        if (socket(AF_NETLINK, SOCK_DGRAM, 4) >= 0 || errno != EPERM) _exit(11);
+    const std::string report = testsupport::in_child([&](testsupport::Report& r) {
+        if (!forbid_netlink()) return r.check(false, "no seccomp filter");
+        r.check(socket(AF_NETLINK, SOCK_DGRAM, 4) < 0 && errno == EPERM, "netlink still allowed");
         const int u = udp_socket(); // other sockets still work
         procs::Tracker tr;
         tr.sample();
         const procs::Snapshot s = tr.snapshot();
         close(u);
-        _exit(s.diag_ok          ? 1
-              : !s.conns.empty() ? 2
-              : !s.procs.empty() ? 3
-              : s.unmapped       ? 4
-              : s.t <= 0         ? 5
-                                 : 0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 10) GTEST_SKIP() << "no seccomp filter on this machine";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+        r.check(!s.diag_ok, "diag_ok");
+        r.check(s.conns.empty() && s.procs.empty() && s.unmapped == 0, "not empty");
+        r.check(s.t > 0, "no time stamp");
+    });
+    if (report == "no seccomp filter\n") GTEST_SKIP() << "no seccomp filter on this machine";
+    EXPECT_EQ(report, "");
 
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    const pid_t list = fork();
-    if (list == 0) {
-        dup2(out[1], 1);
+    const auto list = testsupport::run(testsupport::velmora_bin(), {"--list"}, {}, [] {
         if (!forbid_netlink()) _exit(10);
-        execl(testsupport::velmora_bin().c_str(), "velmora", "--list", nullptr);
-        _exit(127);
-    }
-    close(out[1]);
-    std::string text;
-    char buf[4096];
-    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;)
-        text.append(buf, static_cast<size_t>(n));
-    close(out[0]);
-    waitpid(list, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 2);
-    EXPECT_NE(text.find("\nsocket diagnostics: FAILED, 0 sockets, 0 without readable owner\n"),
+    });
+    EXPECT_EQ(list.exit_code, 2);
+    EXPECT_NE(list.out.find("\nsocket diagnostics: FAILED, 0 sockets, 0 without readable owner\n"),
               std::string::npos)
-        << text;
+        << list.out;
 }
 
 } // namespace

@@ -17,8 +17,7 @@ namespace {
 class TrackerThreads : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string why = testsupport::enter_private_netns();
-        if (!why.empty()) GTEST_SKIP() << why;
+        ENTER_PRIVATE_NETNS_OR_SKIP();
         ASSERT_EQ(m_remote.start(), "");
     }
     peer::Remote m_remote;
@@ -31,15 +30,8 @@ TEST_F(TrackerThreads, SampleWhileTheUiReadsResetsAndToggles) {
     const int far = peer::connect_remote();
     ASSERT_GE(far, 0);
     std::vector<int> udp;
-    for (int i = 10; i < 40; ++i) {
-        int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(53);
-        inet_pton(AF_INET, ("10.77.0." + std::to_string(i)).c_str(), &a.sin_addr);
-        connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        udp.push_back(fd);
-    }
+    for (int i = 10; i < 40; ++i)
+        udp.push_back(peer::udp_socket(("10.77.0." + std::to_string(i)).c_str(), 53));
 
     procs::Tracker tr;
     std::atomic<bool> stop{false};
@@ -100,11 +92,7 @@ TEST_F(TrackerThreads, SampleWhileTheUiReadsResetsAndToggles) {
 }
 
 TEST_F(TrackerThreads, DestructionWithLookupsPendingJoinsPromptly) {
-    // Every lookup waits a full second for a name server that never answers: the peer
-    // drops whatever is routed through it.
-    ASSERT_TRUE(
-        peer::use_resolver_files(m_etc, "nameserver 10.88.0.1\noptions timeout:1 attempts:1\n"));
-    ASSERT_TRUE(testsupport::sh("ip route add 10.88.0.0/16 via 10.77.0.2"));
+    ASSERT_TRUE(peer::use_silent_name_server(m_etc));
     // Connections that stay in SYN_SENT give 100 distinct remote addresses to look up.
     std::vector<int> fds;
     for (int i = 1; i <= 100; ++i) {

@@ -13,10 +13,12 @@
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+#include "net_procs.h"
 #include "net_stats.h"
 
 namespace peer {
@@ -134,6 +136,50 @@ inline int tcp_connect(const char* ip, int port) {
     return fd;
 }
 
+inline int local_port(int fd) {
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    return ntohs(a.sin_port);
+}
+
+inline int tcp_listener(int* port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(fd, 16);
+    *port = local_port(fd);
+    return fd;
+}
+
+// A UDP socket bound to any port, or connected to `connect_to`:`port`.
+inline int udp_socket(const char* connect_to = nullptr, int port = 0) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    if (connect_to) {
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        inet_pton(AF_INET, connect_to, &a.sin_addr);
+        connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    } else {
+        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    return fd;
+}
+
+inline uint32_t inode_of(int fd) {
+    struct stat st {};
+    fstat(fd, &st);
+    return static_cast<uint32_t>(st.st_ino);
+}
+
+// `n` bytes written to `from` and read back from `to`.
+inline bool send_over(int from, int to, size_t n) {
+    std::string buf(n, 'x');
+    return write_all(from, buf.data(), n) && read_all(to, buf.data(), n);
+}
+
 inline int connect_remote() {
     return tcp_connect(kRemote, kPort);
 }
@@ -144,13 +190,6 @@ inline bool exchange(int fd, int rounds = 1) {
     for (int i = 0; i < rounds; ++i)
         if (!write_all(fd, buf, kUp) || !read_all(fd, buf, kDown)) return false;
     return true;
-}
-
-inline int local_port(int fd) {
-    sockaddr_in a{};
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    return ntohs(a.sin_port);
 }
 
 // Replaces the resolver's files in this private mount namespace: the peer has a name in the
@@ -171,6 +210,21 @@ inline bool use_resolver_files(const testsupport::TempDir& dir, const std::strin
             return false;
     }
     return true;
+}
+
+// A process row in one line: pid, name, user (uid), socket counts, totals, exited.
+inline std::string describe(const procs::Proc& p) {
+    auto n = [](auto v) { return std::to_string(v); };
+    return n(p.pid) + " " + p.name + " " + p.user + "(" + n(p.uid) + ") tcp=" + n(p.tcp) +
+           " udp=" + n(p.udp) + " listen=" + n(p.listen) + " rx=" + n(p.rx_total) +
+           " tx=" + n(p.tx_total) + (p.exited ? " exited" : "");
+}
+
+// Names only from the hosts file: every other lookup waits a second for a name server that
+// never answers, because the peer drops whatever is routed through it.
+inline bool use_silent_name_server(const testsupport::TempDir& dir) {
+    return use_resolver_files(dir, "nameserver 10.88.0.1\noptions timeout:1 attempts:1\n") &&
+           testsupport::sh("ip route add 10.88.0.0/16 via 10.77.0.2");
 }
 
 // Sleeps until a tracker's throttle lets the next sample through.

@@ -175,17 +175,14 @@ TEST(Sealed, FailedWriteRemovesTheTemporaryFile) {
     const std::string path = tmp.path() + "/history.dat";
     ASSERT_TRUE(sealed::write(path, "old"));
     const std::string old_bytes = read_file(path);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit lim{65536, 65536};
-        setrlimit(RLIMIT_FSIZE, &lim);
-        _exit(sealed::write(path, std::string(300000, 'n')) ? 1 : 0);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "failed write reported success";
+    EXPECT_EQ(testsupport::in_child([&](testsupport::Report& r) {
+                  signal(SIGXFSZ, SIG_IGN);
+                  rlimit lim{65536, 65536};
+                  setrlimit(RLIMIT_FSIZE, &lim);
+                  r.check(!sealed::write(path, std::string(300000, 'n')),
+                          "failed write reported success");
+              }),
+              "");
     expect_old_file_kept(path, old_bytes);
 }
 

@@ -87,40 +87,34 @@ TEST(Usage, RestartOnTheSameBootContinuesFromTheSavedReading) {
     EXPECT_EQ(unknown_boot.all("eth0"), Sum{});
 }
 
-TEST(Usage, DayArithmeticAcrossMonthsYearsAndLeapDays) {
-    ASSERT_TRUE(use_tz("UTC0", 0));
-    const std::tuple<int, int, int> cases[] = {
-        {20240301, -1, 20240229},    {20230301, -1, 20230228}, {20231231, 1, 20240101},
-        {20240101, -1, 20231231},    {20240131, 1, 20240201},  {20240229, 365, 20250228},
-        {20000228, 1, 20000229},     {21000228, 1, 21000301},  {20240615, -800, 20220407},
-        {20240615, 36524, 21240615},
+TEST(Usage, DayArithmeticInEveryKindOfZone) {
+    // Central Europe: clocks go forward on 2024-03-31 and back on 2024-10-27, where a day has
+    // 23 and 25 hours. BRT: clocks change at midnight, so one local midnight never happens.
+    // IST: standard time in summer and one hour less in winter, which the C library reports
+    // as daylight-saving time: midnight in the "standard" offset lies in the day before.
+    const char* cet = "CET-1CEST,M3.5.0,M10.5.0/3";
+    const char* brt = "BRT3BRST,M10.3.0/0,M2.3.0/0";
+    const char* ist = "IST-1GMT0,M10.5.0,M3.5.0/1";
+    const std::tuple<const char*, long, int, int, int> cases[] = {
+        // zone, its January offset, day, step, result
+        {"UTC0", 0, 20240301, -1, 20240229},      {"UTC0", 0, 20230301, -1, 20230228},
+        {"UTC0", 0, 20231231, 1, 20240101},       {"UTC0", 0, 20240101, -1, 20231231},
+        {"UTC0", 0, 20240131, 1, 20240201},       {"UTC0", 0, 20240229, 365, 20250228},
+        {"UTC0", 0, 20000228, 1, 20000229},       {"UTC0", 0, 21000228, 1, 21000301},
+        {"UTC0", 0, 20240615, -800, 20220407},    {"UTC0", 0, 20240615, 36524, 21240615},
+        {cet, 3600, 20240330, 1, 20240331},       {cet, 3600, 20240331, 1, 20240401},
+        {cet, 3600, 20240401, -2, 20240330},      {cet, 3600, 20241027, 1, 20241028},
+        {cet, 3600, 20241028, -1, 20241027},      {brt, -2 * 3600, 20181020, 1, 20181021},
+        {brt, -2 * 3600, 20190217, -1, 20190216}, {ist, 0, 20240115, 1, 20240116},
+        {ist, 0, 20240701, -1, 20240630},
     };
-    for (const auto& [day, n, expected] : cases) {
-        EXPECT_EQ(Store::add_days(day, n), expected) << day << " " << n;
+    for (const auto& [tz, offset, day, n, expected] : cases) {
+        ASSERT_TRUE(use_tz(tz, offset));
+        EXPECT_EQ(Store::add_days(day, n), expected) << tz << " " << day << " " << n;
     }
     // Absurd steps neither overflow nor wrap into a plausible date.
     EXPECT_GT(Store::add_days(20240101, 2'000'000'000), 20240101);
     EXPECT_LT(Store::add_days(20240101, -2'000'000'000), 20240101);
-}
-
-TEST(Usage, DayArithmeticAcrossDaylightSavingChanges) {
-    // Central Europe: clocks go forward on 2024-03-31 and back on 2024-10-27, where a day
-    // has 23 and 25 hours.
-    ASSERT_TRUE(use_tz("CET-1CEST,M3.5.0,M10.5.0/3", 3600));
-    EXPECT_EQ(Store::add_days(20240330, 1), 20240331);
-    EXPECT_EQ(Store::add_days(20240331, 1), 20240401);
-    EXPECT_EQ(Store::add_days(20240401, -2), 20240330);
-    EXPECT_EQ(Store::add_days(20241027, 1), 20241028);
-    EXPECT_EQ(Store::add_days(20241028, -1), 20241027);
-    // A zone whose clocks change at midnight, so that one local midnight never happens.
-    ASSERT_TRUE(use_tz("BRT3BRST,M10.3.0/0,M2.3.0/0", -2 * 3600));
-    EXPECT_EQ(Store::add_days(20181020, 1), 20181021);
-    EXPECT_EQ(Store::add_days(20190217, -1), 20190216);
-    // Standard time in summer and one hour less in winter, which the C library reports as
-    // daylight-saving time: midnight in the "standard" offset lies in the day before.
-    ASSERT_TRUE(use_tz("IST-1GMT0,M10.5.0,M3.5.0/1", 0));
-    EXPECT_EQ(Store::add_days(20240115, 1), 20240116);
-    EXPECT_EQ(Store::add_days(20240701, -1), 20240630);
 
     // Fourteen hours east of UTC the local date differs from UTC's for ten hours of every
     // day. A zone name needs three characters, or the angle brackets.

@@ -1,5 +1,7 @@
 // The real program with its window on a private X server: start, paint, single instance,
 // signals, and the stored state written at the end.
+#include "history.h"
+#include "sealed_file.h"
 #include "settings.h"
 #include "support/display.h"
 #include "support/support.h"
@@ -60,16 +62,7 @@ protected:
     }
 
     std::vector<std::string> log_lines() const {
-        std::vector<std::string> out;
-        std::string text = testsupport::read_file(cfg + "/Velmora.log");
-        size_t pos = 0;
-        while (pos < text.size()) {
-            size_t nl = text.find('\n', pos);
-            if (nl == std::string::npos) nl = text.size();
-            out.push_back(text.substr(pos, nl - pos));
-            pos = nl + 1;
-        }
-        return out;
+        return testsupport::lines(testsupport::read_file(cfg + "/Velmora.log"));
     }
 
     testsupport::XServer x;
@@ -113,8 +106,14 @@ TEST_F(WindowX, StartsPaintsHoldsTheLockAndEndsCleanlyOnSigterm) {
               std::string::npos)
         << lines.front();
     EXPECT_NE(lines.back().find("INFO  clean exit"), std::string::npos) << lines.back();
-    for (const char* f : {"settings.dat", "usage.dat", "history.dat"})
-        EXPECT_TRUE(testsupport::sh("test -s " + cfg + "/" + f)) << f;
+    // The stored state reads back: intact seals, the settings text, a usage file that names
+    // this boot, and a history of the right layout.
+    std::string settings, usage;
+    ASSERT_EQ(sealed::read(cfg + "/settings.dat", &settings), sealed::Result::Ok);
+    EXPECT_TRUE(settings.starts_with("version=4\nlanguage=auto\ntheme=auto\n")) << settings;
+    ASSERT_EQ(sealed::read(cfg + "/usage.dat", &usage), sealed::Result::Ok);
+    EXPECT_TRUE(usage.starts_with("B ") && usage.size() > 3) << usage;
+    EXPECT_TRUE(history::Store().load(cfg + "/history.dat"));
 }
 
 TEST_F(WindowX, LightThemeForOneRun) {

@@ -1,5 +1,8 @@
 #include "support.h"
 
+#include "l10n.h"
+#include "net_stats.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,12 +21,14 @@
 namespace testsupport {
 
 pid_t spawn(const std::string& program, const std::vector<std::string>& args,
-            const std::vector<std::string>& env, int out_fd, int err_fd) {
+            const std::vector<std::string>& env, int out_fd, int err_fd,
+            const std::function<void()>& before_exec) {
     pid_t pid = fork();
     if (pid == 0) {
         dup2(out_fd, 1);
         dup2(err_fd, 2);
         for (const auto& e : env) putenv(strdup(e.c_str()));
+        if (before_exec) before_exec();
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -35,11 +40,11 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args,
 }
 
 RunResult run(const std::string& program, const std::vector<std::string>& args,
-              const std::vector<std::string>& env) {
+              const std::vector<std::string>& env, const std::function<void()>& before_exec) {
     RunResult r;
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return r;
-    pid_t pid = spawn(program, args, env, out[1], err[1]);
+    pid_t pid = spawn(program, args, env, out[1], err[1], before_exec);
     close(out[1]);
     close(err[1]);
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
@@ -68,8 +73,38 @@ RunResult run(const std::string& program, const std::vector<std::string>& args,
     return r;
 }
 
+std::string in_child(const std::function<void(Report&)>& body) {
+    int fd[2];
+    if (pipe(fd) != 0) return "pipe failed";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fd[0]);
+        Report r;
+        body(r);
+        dprintf(fd[1], "%s", r.text.c_str());
+        _exit(0);
+    }
+    close(fd[1]);
+    std::string out;
+    char buf[4096];
+    for (ssize_t n; (n = read(fd[0], buf, sizeof buf)) > 0;) out.append(buf, size_t(n));
+    close(fd[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) out += "child did not exit normally\n";
+    return out;
+}
+
 std::string velmora_bin() {
     return VELMORA_BIN;
+}
+
+std::string find_program(const std::string& name) {
+    const char* path = getenv("PATH");
+    std::stringstream dirs(path ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');)
+        if (access((dir + "/" + name).c_str(), X_OK) == 0) return dir + "/" + name;
+    return {};
 }
 
 std::string fixture(const std::string& name) {
@@ -147,6 +182,80 @@ std::string enter_private_netns() {
 bool sh(const std::string& command) {
     int rc = system((command + " >/dev/null 2>&1").c_str());
     return rc == 0;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+bool clean_utf8(const std::string& s, bool line_feeds) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const auto* end = p + s.size();
+    while (p < end) {
+        const unsigned c = *p;
+        const int more = c < 0x80             ? 0
+                         : (c & 0xE0) == 0xC0 ? 1
+                         : (c & 0xF0) == 0xE0 ? 2
+                         : (c & 0xF8) == 0xF0 ? 3
+                                              : -1;
+        if (more < 0 || end - p <= more || (c < 0x20 && !(c == '\n' && line_feeds)) || c == 0x7F)
+            return false;
+        uint32_t cp = more == 0 ? c : c & (0x3F >> more);
+        for (int i = 1; i <= more; ++i) {
+            if ((p[i] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (p[i] & 0x3F);
+        }
+        if ((more == 1 && cp < 0x80) || (more == 2 && cp < 0x800) || (more == 3 && cp < 0x10000) ||
+            cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        p += more + 1;
+    }
+    return true;
+}
+
+std::string le(uint64_t v, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
+    return out;
+}
+
+void use_languages(const char* list) {
+    unsetenv("LC_MESSAGES");
+    unsetenv("LANG");
+    setenv("LC_ALL", "C", 1);
+    setenv("LANGUAGE", list, 1);
+    L10n::init("");
+}
+
+std::string describe(const net::Interface& i) {
+    auto add = [](std::string& s, bool when, const std::string& text) {
+        if (when) s += " " + text;
+    };
+    auto join = [](const std::vector<std::string>& v) {
+        std::string out;
+        for (const auto& x : v) out += (out.empty() ? "" : ",") + x;
+        return out;
+    };
+    std::string s = std::string(net::kind_key(i.kind)).substr(5);
+    if (!i.detail.empty()) s += "/" + i.detail;
+    add(s, !i.bus.empty() || !i.driver.empty(), i.bus + ":" + i.driver);
+    add(s, !i.master.empty(), "in " + i.master + "(" + i.master_kind + ")" + i.slave_state);
+    add(s, !i.members.empty(), "of " + join(i.members));
+    add(s, !i.bond_mode.empty(), "bond " + i.bond_mode + "/" + i.bond_active + "/" + i.bond_mii);
+    add(s, i.vlan_id != -1 || !i.vlan_parent.empty(),
+        "vlan " + std::to_string(i.vlan_id) + "@" + i.vlan_parent);
+    add(s, i.admin_up, "up");
+    add(s, i.carrier, "carrier");
+    add(s, !i.operstate.empty(), "state=" + i.operstate);
+    add(s, i.speed_mbps != -1 || !i.duplex.empty(), std::to_string(i.speed_mbps) + i.duplex);
+    add(s, i.mtu != 0, "mtu=" + std::to_string(i.mtu));
+    add(s, !i.mac.empty(), i.mac);
+    add(s, i.default_route, "default" + (i.gateway.empty() ? "" : " via " + i.gateway));
+    add(s, i.counts_in_total, "counted");
+    return s;
 }
 
 bool use_tz(const char* tz, long january_offset) {
