@@ -20,13 +20,6 @@
 std::atomic<uint8_t> g_sig_quit{0};
 std::atomic<uint8_t> g_sig_raise{0};
 
-namespace {
-
-constexpr double kHeaderH = 88;
-constexpr double kStatusH = 26;
-
-} // namespace
-
 // ---- construction ---------------------------------------------------------------------
 
 App::App() = default;
@@ -229,9 +222,8 @@ void App::loop() {
     bool startup_noted = false;
     Uint32 last_frame = 0;
     while (m_running) {
-        const bool animating = m_settings.animate || gpu::intro_running() || m_dragging;
         SDL_Event e;
-        if (SDL_WaitEventTimeout(&e, animating ? 4 : 100)) {
+        if (SDL_WaitEventTimeout(&e, animating() ? 4 : 100)) {
             handle(e);
             while (SDL_PollEvent(&e)) handle(e);
         }
@@ -247,42 +239,11 @@ void App::loop() {
         drain_samples();
 
         const Uint32 now = SDL_GetTicks();
-        if (m_copied_until && SDL_TICKS_PASSED(now, m_copied_until)) {
-            m_copied_until = 0;
-            m_dirty = m_over_dirty = true;
-        }
         if (!startup_noted && now - started > 20000) {
             startup_noted = true;
             L10n::startupSucceeded();
         }
-        if (m_frame_check_at && SDL_TICKS_PASSED(now, m_frame_check_at)) {
-            m_frame_check_at = 0;
-            int x = 0, y = 0;
-            SDL_GetWindowPosition(m_win, &x, &y);
-            int dx = x - m_req_x, dy = y - m_req_y;
-            if (dx >= -79 && dx <= 79 && dy >= -79 && dy <= 79) {
-                m_frame_dx = dx;
-                m_frame_dy = dy;
-            }
-        }
-        if (m_save_at && SDL_TICKS_PASSED(now, m_save_at)) {
-            m_save_at = 0;
-            save_now();
-        }
-        const bool field_focus = m_conn_field.focus || m_proc_field.focus || m_dest_field.focus;
-        if (field_focus && SDL_TICKS_PASSED(now, m_blink_at)) {
-            m_caret_on = !m_caret_on;
-            m_blink_at = now + 530;
-            m_dirty = true;
-        }
-        if (!m_tip_shown && now - m_hover_since > 650 && !m_dragging && m_mx >= 0) {
-            bool over = (m_modal != Modal::None || m_menu.open) ? true : m_settings.mini;
-            const Hit* h = hit_at(m_mx, m_my, over);
-            if (h && !h->tip.empty()) {
-                m_tip_shown = true;
-                m_over_dirty = true;
-            }
-        }
+        run_timers(now);
 
         const Uint32 flags = SDL_GetWindowFlags(m_win);
         if (flags & (SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED)) continue;
@@ -300,7 +261,7 @@ void App::loop() {
         } else if (m_over_dirty) {
             if (!due) continue;
             repaint_over();
-        } else if (!(animating && due)) {
+        } else if (!(animating() && due)) {
             continue;
         }
 
@@ -337,6 +298,49 @@ void App::loop() {
         if (last_frame == 0) last_frame = 1;
     }
 }
+
+bool App::animating() const {
+    // Only what the accelerated layer moves on screen, its intro and a dragged card count:
+    // a page without charts, meters, LEDs or bars, or the layer off, leaves nothing that
+    // changes between samples, so composing frames for it would only burn the processor.
+    return m_dragging || gpu::animating(m_settings.animate);
+}
+
+void App::run_timers(Uint32 now) {
+    if (m_copied_until && SDL_TICKS_PASSED(now, m_copied_until)) {
+        m_copied_until = 0;
+        m_dirty = m_over_dirty = true;
+    }
+    if (m_frame_check_at && SDL_TICKS_PASSED(now, m_frame_check_at)) {
+        m_frame_check_at = 0;
+        int x = 0, y = 0;
+        if (m_win) SDL_GetWindowPosition(m_win, &x, &y);
+        int dx = x - m_req_x, dy = y - m_req_y;
+        if (m_win && dx >= -79 && dx <= 79 && dy >= -79 && dy <= 79) {
+            m_frame_dx = dx;
+            m_frame_dy = dy;
+        }
+    }
+    if (m_save_at && SDL_TICKS_PASSED(now, m_save_at)) {
+        m_save_at = 0;
+        save_now();
+    }
+    if (focused_field() && SDL_TICKS_PASSED(now, m_blink_at)) {
+        m_caret_on = !m_caret_on;
+        m_blink_at = now + 530;
+        m_dirty = true;
+    }
+    if (!m_tip_shown && now - m_hover_since > 650 && !m_dragging && m_mx >= 0) {
+        const bool over = m_modal != Modal::None || m_menu.open || m_settings.mini;
+        const Hit* h = hit_at(m_mx, m_my, over);
+        if (h && !h->tip.empty()) {
+            m_tip_shown = true;
+            m_over_dirty = true;
+        }
+    }
+}
+
+void App::save_later() { m_save_at = SDL_GetTicks() + 700; }
 
 // ---- layers and composition -----------------------------------------------------------
 
@@ -498,7 +502,24 @@ void App::paint_over(cairo_t* cr) {
         paint_mini(cr, m_W, m_H, true);
         m_has_over = true;
     }
-    // FIXME: dialogs, pop-up menus and tooltips arrive with their pages.
+    if (m_modal == Modal::Settings || m_modal == Modal::Languages) {
+        paint_settings(cr, m_W, m_H);
+        if (m_modal == Modal::Languages) paint_languages(cr, m_W, m_H);
+        m_has_over = true;
+    }
+    if (m_modal == Modal::Confirm || m_modal == Modal::Crash) {
+        paint_confirm(cr, m_W, m_H, m_modal == Modal::Crash);
+        m_has_over = true;
+    }
+    if (m_modal == Modal::Snap) {
+        paint_snap_modal(cr, m_W, m_H);
+        m_has_over = true;
+    }
+    if (m_menu.open) {
+        paint_menu(cr);
+        m_has_over = true;
+    }
+    if (m_tip_shown) paint_tooltip(cr); // sets m_has_over only when it draws a box
 }
 
 // ---- saving ---------------------------------------------------------------------------
