@@ -212,4 +212,70 @@ TEST_F(WindowX, TabOptionLeavesAStoredMiniView) {
     EXPECT_EQ(stored.tab, 3);
 }
 
+// The real program driven as a user would, with keys and the pointer through xdotool.
+// Screenshots of each step go to build/screenshots/ for a look by eye.
+TEST_F(WindowX, SessionDrivenByKeysAndPointer) {
+    if (!testsupport::sh("command -v xdotool >/dev/null 2>&1")) GTEST_SKIP() << "no xdotool";
+    auto app = start();
+    auto g = shown();
+    ASSERT_TRUE(g.found) << diagnose(*app);
+    const std::string shots = std::string(VELMORA_BUILD_DIR) + "/screenshots";
+    testsupport::make_dirs(shots);
+    auto shot = [&](const std::string& name) {
+        x.save_png(shots + "/session-" + name + ".png", g.x, g.y, g.w, g.h);
+    };
+    auto at = [&](int dx, int dy) { return x.pixel(g.x + dx, g.y + dy); };
+    auto pointer = [&](int dx, int dy) {
+        return x.xdotool("mousemove " + std::to_string(g.x + dx) + " " + std::to_string(g.y + dy));
+    };
+    const uint32_t menu_body = 0x202022; // surface2 of the dark theme
+    // Keys go to the window under the pointer (no window manager here).
+    ASSERT_TRUE(pointer(600, 400));
+    shot("start");
+
+    // F10 opens File; sliding to the View title switches to the longer View menu.
+    ASSERT_TRUE(x.xdotool("key F10"));
+    EXPECT_TRUE(wait_until(3000, [&] { return at(42, 50) == menu_body; })) << std::hex << at(42, 50);
+    EXPECT_NE(at(250, 300), menu_body);
+    shot("file-menu");
+    ASSERT_TRUE(pointer(95, 15));
+    EXPECT_TRUE(wait_until(3000, [&] { return at(250, 300) == menu_body; }));
+    shot("view-menu");
+    ASSERT_TRUE(x.xdotool("key Escape"));
+    EXPECT_TRUE(wait_until(3000, [&] { return at(250, 300) != menu_body; }));
+    ASSERT_TRUE(pointer(600, 400));
+
+    // Ctrl+2 … Ctrl+5: each page marks its own tab.
+    std::vector<std::vector<uint32_t>> tabs = {x.region(g.x, g.y + 40, 700, 40)};
+    for (int page = 2; page <= 5; ++page) {
+        ASSERT_TRUE(x.xdotool("key ctrl+" + std::to_string(page)));
+        EXPECT_TRUE(wait_until(3000, [&] {
+            return x.region(g.x, g.y + 40, 700, 40) != tabs.back();
+        })) << "page " << page;
+        tabs.push_back(x.region(g.x, g.y + 40, 700, 40));
+        shot("page-" + std::to_string(page));
+    }
+    for (size_t i = 0; i < tabs.size(); ++i)
+        for (size_t j = i + 1; j < tabs.size(); ++j) EXPECT_NE(tabs[i], tabs[j]) << i << " " << j;
+
+    // The settings button's tooltip shows after the pointer has rested there.
+    const auto below = [&] { return x.region(g.x + g.w - 220, g.y + 80, 220, 40); };
+    const auto before = below();
+    ASSERT_TRUE(pointer(g.w - 54 + 19, 59));
+    const auto moved = std::chrono::steady_clock::now();
+    EXPECT_TRUE(wait_until(4000, [&] { return below() != before; }));
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - moved)
+                            .count();
+    EXPECT_GE(waited, 600) << "the tooltip came before the rest time";
+    shot("tooltip");
+
+    ASSERT_TRUE(x.xdotool("key ctrl+q"));
+    ASSERT_TRUE(app->wait_exit(5000));
+    EXPECT_EQ(app->exit_code(), 0);
+    auto lines = log_lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("INFO  clean exit"), std::string::npos) << lines.back();
+}
+
 } // namespace
