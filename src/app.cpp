@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <glib.h>
 
 std::atomic<uint8_t> g_sig_quit{0};
@@ -251,19 +252,26 @@ void App::loop() {
         const bool due = last_frame == 0 || SDL_GetTicks() - last_frame >= interval;
         auto repaint_over = [this] {
             m_over_dirty = false;
-            paint_layer(m_over, false, [this](cairo_t* cr) { paint_over(cr); });
+            return paint_layer(m_over, false, [this](cairo_t* cr) { paint_over(cr); });
         };
+        const bool had_over = m_has_over;
+        bool changed = false;
         if (m_dirty) {
             if (!due) continue;
             m_dirty = false;
-            paint_layer(m_base, true, [this](cairo_t* cr) { paint_base(cr); });
-            if (m_over_dirty) repaint_over();
+            changed = paint_layer(m_base, true, [this](cairo_t* cr) { paint_base(cr); });
+            if (m_over_dirty) changed |= repaint_over();
         } else if (m_over_dirty) {
             if (!due) continue;
-            repaint_over();
-        } else if (!(animating() && due)) {
+            changed = repaint_over();
+        } else if (animating() && due) {
+            changed = true;
+        } else {
             continue;
         }
+        // A repaint that came out the same as the picture on screen (a sample that moved no
+        // figure, a hover that changed nothing visible) is neither uploaded nor presented.
+        if (!changed && m_has_over == had_over && !m_dragging) continue;
 
         if (m_dragging && m_ghost_dirty) {
             m_ghost_dirty = false;
@@ -379,7 +387,7 @@ void App::compose() {
     SDL_RenderPresent(m_ren);
 }
 
-void App::paint_layer(Layer& layer, bool opaque, const std::function<void(cairo_t*)>& paint) {
+bool App::paint_layer(Layer& layer, bool opaque, const std::function<void(cairo_t*)>& paint) {
     int pw = 0, ph = 0;
     SDL_GetRendererOutputSize(m_ren, &pw, &ph);
     if (pw < 1) pw = 1;
@@ -394,6 +402,7 @@ void App::paint_layer(Layer& layer, bool opaque, const std::function<void(cairo_
         if (layer.tex) SDL_SetTextureBlendMode(layer.tex, opaque ? SDL_BLENDMODE_NONE : m_premul);
         layer.pw = pw;
         layer.ph = ph;
+        layer.shown.clear();
     }
     cairo_surface_set_device_scale(layer.surf, m_k, m_k);
     cairo_t* cr = cairo_create(layer.surf);
@@ -404,9 +413,48 @@ void App::paint_layer(Layer& layer, bool opaque, const std::function<void(cairo_
     paint(cr);
     cairo_destroy(cr);
     cairo_surface_flush(layer.surf);
-    if (layer.tex)
-        SDL_UpdateTexture(layer.tex, nullptr, cairo_image_surface_get_data(layer.surf),
-                          cairo_image_surface_get_stride(layer.surf));
+    if (!layer.tex) return true;
+    const unsigned char* data = cairo_image_surface_get_data(layer.surf);
+    const int stride = cairo_image_surface_get_stride(layer.surf);
+    const auto bands = changed_bands(layer.shown, data, stride, ph);
+    for (const auto& [y, n] : bands) {
+        SDL_Rect r{0, y, pw, n};
+        SDL_UpdateTexture(layer.tex, &r, data + static_cast<size_t>(y) * stride, stride);
+    }
+    return !bands.empty();
+}
+
+std::vector<std::pair<int, int>> changed_bands(std::vector<unsigned char>& shown,
+                                               const unsigned char* pixels, int stride, int rows) {
+    const size_t len = static_cast<size_t>(stride) * static_cast<size_t>(std::max(rows, 0));
+    std::vector<std::pair<int, int>> bands;
+    if (shown.size() != len) {
+        shown.assign(pixels, pixels + len);
+        if (rows > 0) bands.emplace_back(0, rows);
+        return bands;
+    }
+    // Rows of text change with gaps between the lines; uploading a few equal rows costs
+    // less than one more upload call.
+    constexpr int kGap = 8;
+    auto same = [&](int y) {
+        const size_t off = static_cast<size_t>(y) * stride;
+        return memcmp(shown.data() + off, pixels + off, static_cast<size_t>(stride)) == 0;
+    };
+    for (int y = 0; y < rows;) {
+        if (same(y)) {
+            ++y;
+            continue;
+        }
+        const int first = y;
+        int last = y; // last differing row of this band
+        for (++y; y < rows && y - last <= kGap; ++y)
+            if (!same(y)) last = y;
+        bands.emplace_back(first, last - first + 1);
+        const size_t off = static_cast<size_t>(first) * stride;
+        memcpy(shown.data() + off, pixels + off, static_cast<size_t>(last - first + 1) * stride);
+        y = last + 1;
+    }
+    return bands;
 }
 
 void App::paint_base(cairo_t* cr) {

@@ -125,11 +125,13 @@ public:
         bool has_ifaces = false;
     };
 
-    // One full-window drawing layer: a cairo image surface and its streaming texture.
+    // One full-window drawing layer: a cairo image surface and its streaming texture, and
+    // a copy of the pixels the texture holds (empty: unknown, upload everything).
     struct Layer {
         cairo_surface_t* surf = nullptr;
         SDL_Texture* tex = nullptr;
         int pw = 0, ph = 0;
+        std::vector<unsigned char> shown;
     };
 
     enum class Modal { None = 0, Settings = 1, Confirm = 2, Crash = 3, Languages = 4, Snap = 5 };
@@ -180,7 +182,9 @@ public:
     void run_timers(Uint32 now);
     // Schedules the settings write 700 ms from now.
     void save_later();
-    void paint_layer(Layer& layer, bool opaque, const std::function<void(cairo_t*)>& paint);
+    // Repaints a layer and uploads the rows that changed; false when the texture already
+    // held exactly this picture.
+    bool paint_layer(Layer& layer, bool opaque, const std::function<void(cairo_t*)>& paint);
     void paint_base(cairo_t* cr);
     void paint_over(cairo_t* cr);
     void save_now();
@@ -397,6 +401,12 @@ public:
     bool m_autostart = false;
     double m_set_scroll = 0, m_set_content_h = 0, m_set_view_h = 0, m_lang_scroll = 0;
 };
+
+// The bands of rows (first row, row count) in which `pixels` differs from `shown`, gaps of a
+// few equal rows merged; `shown` becomes a copy of `pixels`. A `shown` of another size
+// counts as wholly different.
+std::vector<std::pair<int, int>> changed_bands(std::vector<unsigned char>& shown,
+                                               const unsigned char* pixels, int stride, int rows);
 
 // Signal flags, set from the handler and polled by the main loop.
 extern std::atomic<uint8_t> g_sig_quit;

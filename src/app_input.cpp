@@ -47,6 +47,8 @@ void App::handle(const SDL_Event& e) {
         case SDL_WINDOWEVENT_SIZE_CHANGED:
             update_scale();
             m_dirty = m_over_dirty = true;
+            m_base.shown.clear(); // the screen lost the picture: present the next one whole
+            m_over.shown.clear();
             if (e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) save_later();
             break;
         case SDL_WINDOWEVENT_MOVED: save_later(); break;
@@ -92,7 +94,11 @@ void App::handle(const SDL_Event& e) {
         break;
     }
     case SDL_RENDER_TARGETS_RESET:
-    case SDL_RENDER_DEVICE_RESET: m_dirty = m_over_dirty = true; break;
+    case SDL_RENDER_DEVICE_RESET:
+        m_dirty = m_over_dirty = true;
+        m_base.shown.clear();
+        m_over.shown.clear();
+        break;
     default: break; // the sampler's wake-up and everything else only end the wait
     }
 }

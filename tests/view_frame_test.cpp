@@ -283,3 +283,36 @@ TEST(FrameMenu, EveryMenuHasItsEntriesAndTheSnapEntryOnlyInASnap) {
 }
 
 } // namespace
+
+namespace {
+
+// Only the rows that changed since the last upload go to the texture; an unchanged picture
+// uploads nothing and is not presented.
+TEST(FrameUpload, ChangedBandsOfRows) {
+    const int stride = 8, rows = 40;
+    std::vector<unsigned char> shown;
+    std::vector<unsigned char> px(static_cast<size_t>(stride) * rows, 0);
+    using Bands = std::vector<std::pair<int, int>>;
+    EXPECT_EQ(changed_bands(shown, px.data(), stride, rows), (Bands{{0, 40}})); // nothing known
+    EXPECT_EQ(changed_bands(shown, px.data(), stride, rows), Bands{});
+    struct Case {
+        const char* what;
+        std::vector<int> touched; // rows whose first byte changes
+        Bands want;
+    } cases[] = {
+        {"one row", {5}, {{5, 1}}},
+        {"rows with a small gap merge", {10, 14, 18}, {{10, 9}}},
+        {"a wide gap splits", {0, 30}, {{0, 1}, {30, 1}}},
+        {"the last row", {39}, {{39, 1}}},
+    };
+    for (const Case& c : cases) {
+        for (int r : c.touched) px[static_cast<size_t>(r) * stride] ^= 0xFF;
+        EXPECT_EQ(changed_bands(shown, px.data(), stride, rows), c.want) << c.what;
+        EXPECT_EQ(shown, px) << c.what;
+        EXPECT_EQ(changed_bands(shown, px.data(), stride, rows), Bands{}) << c.what;
+    }
+    shown.clear(); // the screen lost the picture
+    EXPECT_EQ(changed_bands(shown, px.data(), stride, rows), (Bands{{0, 40}}));
+}
+
+} // namespace
