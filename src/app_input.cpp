@@ -113,7 +113,10 @@ const Hit* App::hit_at(double x, double y, bool over) const {
 // ---- pointer --------------------------------------------------------------------------
 
 void App::mouse_down(double x, double y, int button, int clicks) {
-    m_tip_shown = false;
+    if (m_tip_shown) {
+        m_tip_shown = false;
+        m_over_dirty = true; // the shown box goes away with the click
+    }
 
     if (m_menu.open) {
         const Hit* h = hit_at(x, y, true);
