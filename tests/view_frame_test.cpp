@@ -62,8 +62,8 @@ TEST(FrameHeader, MarkGoesFirstThenTabsShrinkThenReadoutIsLeftOut) {
 
 TEST(FrameHeader, HitRegionsTooltipsAndColours) {
     LangScope en("en");
-    for (bool dark : {true, false}) {
-        Ui ui;
+    for (auto [dark, scale] : {std::pair{true, 1.0}, {false, 1.0}, {true, 2.0}}) {
+        Ui ui(1200, 760, scale); // logical units: the same layout at two pixels per unit
         ui.theme(dark);
         ui.app.m_settings.tab = 2;
         ui.paint();
