@@ -27,6 +27,8 @@ App::App() = default;
 
 App::~App() {
     stop_sampler();
+    // An App that never ran shutdown_window (tests) may still hold the background.
+    if (m_bg) cairo_surface_destroy(m_bg);
 }
 
 // ---- run ------------------------------------------------------------------------------

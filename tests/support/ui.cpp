@@ -4,6 +4,10 @@
 #include <cmath>
 #include <cstring>
 
+// Fontconfig keeps its font caches for the life of the process where the leak checker
+// cannot see them; they are the library's, not the program's.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 namespace testsupport {
 
 Ui::Ui(double w, double h, double scale) {
