@@ -37,6 +37,34 @@ void BM_BaseRepaint(benchmark::State& state) {
 }
 BENCHMARK(BM_BaseRepaint)->Unit(benchmark::kMillisecond);
 
+// The overlay with an open menu of 25 entries (and a few separators), as a user opening one
+// from the menu bar makes it repaint.
+void BM_OverRepaintMenu25(benchmark::State& state) {
+    App app;
+    app.m_W = 1200;
+    app.m_H = 760;
+    std::vector<App::MenuItem> items;
+    for (int i = 0; i < 25; ++i) {
+        items.push_back({"Menu entry number " + std::to_string(i), [] {}, i < 5 ? "Ctrl+1" : "",
+                         i % 3 == 0, false});
+        if (i % 6 == 5) items.push_back({"", {}, "", false, true});
+    }
+    app.open_menu(36, 28, items);
+    app.m_over_hover = "menu:3";
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1200, 760);
+    for (auto _ : state) {
+        cairo_t* cr = cairo_create(s);
+        cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+        cairo_paint(cr);
+        cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+        app.paint_over(cr);
+        cairo_destroy(cr);
+        cairo_surface_flush(s);
+    }
+    cairo_surface_destroy(s);
+}
+BENCHMARK(BM_OverRepaintMenu25)->Unit(benchmark::kMillisecond);
+
 // Clock ticks of user plus system time of a process.
 long cpu_ticks(pid_t pid) {
     std::ifstream f("/proc/" + std::to_string(pid) + "/stat");

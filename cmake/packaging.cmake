@@ -5,8 +5,8 @@
 # Installed layout: P/bin/velmora finds its country table in P/share/velmora/, the same place
 # relative to the program as in the build tree.
 
-# The web and support addresses (VELMORA_HOMEPAGE_URL, VELMORA_SUPPORT_URL) are set in
-# CMakeLists.txt, since the program shows them too.
+# The web and support addresses (VELMORA_WEBSITE, VELMORA_SUPPORT_MAIL) are set in
+# CMakeLists.txt, since the program uses them too.
 set(VELMORA_MAINTAINER "Velmora developers <packages@velmora.app>" CACHE STRING
     "Maintainer of the Debian package, as \"Name <address>\"")
 
@@ -90,7 +90,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${VELMORA_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${VELMORA_HOMEPAGE_URL})
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE ${VELMORA_WEBSITE})
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Card names come from the id databases; the interface needs fonts for its 83 languages.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pci.ids, usb.ids, fonts-noto-core | fonts-dejavu-core, xdg-utils")
@@ -108,7 +108,7 @@ if(VELMORA_TESTS)
     add_test(NAME Package.${step}
              COMMAND bash ${pkg_test} ${step} ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR} ${pkg_work})
     set_tests_properties(Package.${step} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300
-      ENVIRONMENT "VELMORA_VERSION=${PROJECT_VERSION};VELMORA_APP_ID=${VELMORA_APP_ID};VELMORA_ICON_SIZES=${sizes};VELMORA_HOMEPAGE_URL=${VELMORA_HOMEPAGE_URL};VELMORA_SUPPORT_URL=${VELMORA_SUPPORT_URL};VELMORA_MAINTAINER=${VELMORA_MAINTAINER}")
+      ENVIRONMENT "VELMORA_VERSION=${PROJECT_VERSION};VELMORA_APP_ID=${VELMORA_APP_ID};VELMORA_ICON_SIZES=${sizes};VELMORA_WEBSITE=${VELMORA_WEBSITE};VELMORA_SUPPORT_MAIL=${VELMORA_SUPPORT_MAIL};VELMORA_MAINTAINER=${VELMORA_MAINTAINER}")
   endforeach()
   set_tests_properties(Package.install PROPERTIES FIXTURES_SETUP velmora_installed)
   set_tests_properties(Package.tree Package.window Package.deb PROPERTIES

@@ -16,17 +16,11 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <glib.h>
 
 std::atomic<uint8_t> g_sig_quit{0};
 std::atomic<uint8_t> g_sig_raise{0};
-
-namespace {
-
-constexpr double kHeaderH = 88;
-constexpr double kStatusH = 26;
-
-} // namespace
 
 // ---- construction ---------------------------------------------------------------------
 
@@ -34,6 +28,8 @@ App::App() = default;
 
 App::~App() {
     stop_sampler();
+    // An App that never ran shutdown_window (tests) may still hold the background.
+    if (m_bg) cairo_surface_destroy(m_bg);
 }
 
 // ---- run ------------------------------------------------------------------------------
@@ -237,9 +233,8 @@ void App::loop() {
     bool startup_noted = false;
     Uint32 last_frame = 0;
     while (m_running) {
-        const bool animating = m_settings.animate || gpu::intro_running() || m_dragging;
         SDL_Event e;
-        if (SDL_WaitEventTimeout(&e, animating ? 4 : 100)) {
+        if (SDL_WaitEventTimeout(&e, animating() ? 4 : 100)) {
             handle(e);
             while (SDL_PollEvent(&e)) handle(e);
         }
@@ -255,42 +250,11 @@ void App::loop() {
         drain_samples();
 
         const Uint32 now = SDL_GetTicks();
-        if (m_copied_until && SDL_TICKS_PASSED(now, m_copied_until)) {
-            m_copied_until = 0;
-            m_dirty = m_over_dirty = true;
-        }
         if (!startup_noted && now - started > 20000) {
             startup_noted = true;
             L10n::startupSucceeded();
         }
-        if (m_frame_check_at && SDL_TICKS_PASSED(now, m_frame_check_at)) {
-            m_frame_check_at = 0;
-            int x = 0, y = 0;
-            SDL_GetWindowPosition(m_win, &x, &y);
-            int dx = x - m_req_x, dy = y - m_req_y;
-            if (dx >= -79 && dx <= 79 && dy >= -79 && dy <= 79) {
-                m_frame_dx = dx;
-                m_frame_dy = dy;
-            }
-        }
-        if (m_save_at && SDL_TICKS_PASSED(now, m_save_at)) {
-            m_save_at = 0;
-            save_now();
-        }
-        const bool field_focus = m_conn_field.focus || m_proc_field.focus || m_dest_field.focus;
-        if (field_focus && SDL_TICKS_PASSED(now, m_blink_at)) {
-            m_caret_on = !m_caret_on;
-            m_blink_at = now + 530;
-            m_dirty = true;
-        }
-        if (!m_tip_shown && now - m_hover_since > 650 && !m_dragging && m_mx >= 0) {
-            bool over = (m_modal != Modal::None || m_menu.open) ? true : m_settings.mini;
-            const Hit* h = hit_at(m_mx, m_my, over);
-            if (h && !h->tip.empty()) {
-                m_tip_shown = true;
-                m_over_dirty = true;
-            }
-        }
+        run_timers(now);
 
         const Uint32 flags = SDL_GetWindowFlags(m_win);
         if (flags & (SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED)) continue;
@@ -298,19 +262,26 @@ void App::loop() {
         const bool due = last_frame == 0 || SDL_GetTicks() - last_frame >= interval;
         auto repaint_over = [this] {
             m_over_dirty = false;
-            paint_layer(m_over, false, [this](cairo_t* cr) { paint_over(cr); });
+            return paint_layer(m_over, false, [this](cairo_t* cr) { paint_over(cr); });
         };
+        const bool had_over = m_has_over;
+        bool changed = false;
         if (m_dirty) {
             if (!due) continue;
             m_dirty = false;
-            paint_layer(m_base, true, [this](cairo_t* cr) { paint_base(cr); });
-            if (m_over_dirty) repaint_over();
+            changed = paint_layer(m_base, true, [this](cairo_t* cr) { paint_base(cr); });
+            if (m_over_dirty) changed |= repaint_over();
         } else if (m_over_dirty) {
             if (!due) continue;
-            repaint_over();
-        } else if (!(animating && due)) {
+            changed = repaint_over();
+        } else if (animating() && due) {
+            changed = true;
+        } else {
             continue;
         }
+        // A repaint that came out the same as the picture on screen (a sample that moved no
+        // figure, a hover that changed nothing visible) is neither uploaded nor presented.
+        if (!changed && m_has_over == had_over && !m_dragging) continue;
 
         if (m_dragging && m_ghost_dirty) {
             m_ghost_dirty = false;
@@ -345,6 +316,49 @@ void App::loop() {
         if (last_frame == 0) last_frame = 1;
     }
 }
+
+bool App::animating() const {
+    // Only what the accelerated layer moves on screen, its intro and a dragged card count:
+    // a page without charts, meters, LEDs or bars, or the layer off, leaves nothing that
+    // changes between samples, so composing frames for it would only burn the processor.
+    return m_dragging || gpu::animating(m_settings.animate);
+}
+
+void App::run_timers(Uint32 now) {
+    if (m_copied_until && SDL_TICKS_PASSED(now, m_copied_until)) {
+        m_copied_until = 0;
+        m_dirty = m_over_dirty = true;
+    }
+    if (m_frame_check_at && SDL_TICKS_PASSED(now, m_frame_check_at)) {
+        m_frame_check_at = 0;
+        int x = 0, y = 0;
+        if (m_win) SDL_GetWindowPosition(m_win, &x, &y);
+        int dx = x - m_req_x, dy = y - m_req_y;
+        if (m_win && dx >= -79 && dx <= 79 && dy >= -79 && dy <= 79) {
+            m_frame_dx = dx;
+            m_frame_dy = dy;
+        }
+    }
+    if (m_save_at && SDL_TICKS_PASSED(now, m_save_at)) {
+        m_save_at = 0;
+        save_now();
+    }
+    if (focused_field() && SDL_TICKS_PASSED(now, m_blink_at)) {
+        m_caret_on = !m_caret_on;
+        m_blink_at = now + 530;
+        m_dirty = true;
+    }
+    if (!m_tip_shown && now - m_hover_since > 650 && !m_dragging && m_mx >= 0) {
+        const bool over = m_modal != Modal::None || m_menu.open || m_settings.mini;
+        const Hit* h = hit_at(m_mx, m_my, over);
+        if (h && !h->tip.empty()) {
+            m_tip_shown = true;
+            m_over_dirty = true;
+        }
+    }
+}
+
+void App::save_later() { m_save_at = SDL_GetTicks() + 700; }
 
 // ---- layers and composition -----------------------------------------------------------
 
@@ -383,7 +397,7 @@ void App::compose() {
     SDL_RenderPresent(m_ren);
 }
 
-void App::paint_layer(Layer& layer, bool opaque, const std::function<void(cairo_t*)>& paint) {
+bool App::paint_layer(Layer& layer, bool opaque, const std::function<void(cairo_t*)>& paint) {
     int pw = 0, ph = 0;
     SDL_GetRendererOutputSize(m_ren, &pw, &ph);
     if (pw < 1) pw = 1;
@@ -398,6 +412,7 @@ void App::paint_layer(Layer& layer, bool opaque, const std::function<void(cairo_
         if (layer.tex) SDL_SetTextureBlendMode(layer.tex, opaque ? SDL_BLENDMODE_NONE : m_premul);
         layer.pw = pw;
         layer.ph = ph;
+        layer.shown.clear();
     }
     cairo_surface_set_device_scale(layer.surf, m_k, m_k);
     cairo_t* cr = cairo_create(layer.surf);
@@ -408,9 +423,48 @@ void App::paint_layer(Layer& layer, bool opaque, const std::function<void(cairo_
     paint(cr);
     cairo_destroy(cr);
     cairo_surface_flush(layer.surf);
-    if (layer.tex)
-        SDL_UpdateTexture(layer.tex, nullptr, cairo_image_surface_get_data(layer.surf),
-                          cairo_image_surface_get_stride(layer.surf));
+    if (!layer.tex) return true;
+    const unsigned char* data = cairo_image_surface_get_data(layer.surf);
+    const int stride = cairo_image_surface_get_stride(layer.surf);
+    const auto bands = changed_bands(layer.shown, data, stride, ph);
+    for (const auto& [y, n] : bands) {
+        SDL_Rect r{0, y, pw, n};
+        SDL_UpdateTexture(layer.tex, &r, data + static_cast<size_t>(y) * stride, stride);
+    }
+    return !bands.empty();
+}
+
+std::vector<std::pair<int, int>> changed_bands(std::vector<unsigned char>& shown,
+                                               const unsigned char* pixels, int stride, int rows) {
+    const size_t len = static_cast<size_t>(stride) * static_cast<size_t>(std::max(rows, 0));
+    std::vector<std::pair<int, int>> bands;
+    if (shown.size() != len) {
+        shown.assign(pixels, pixels + len);
+        if (rows > 0) bands.emplace_back(0, rows);
+        return bands;
+    }
+    // Rows of text change with gaps between the lines; uploading a few equal rows costs
+    // less than one more upload call.
+    constexpr int kGap = 8;
+    auto same = [&](int y) {
+        const size_t off = static_cast<size_t>(y) * stride;
+        return memcmp(shown.data() + off, pixels + off, static_cast<size_t>(stride)) == 0;
+    };
+    for (int y = 0; y < rows;) {
+        if (same(y)) {
+            ++y;
+            continue;
+        }
+        const int first = y;
+        int last = y; // last differing row of this band
+        for (++y; y < rows && y - last <= kGap; ++y)
+            if (!same(y)) last = y;
+        bands.emplace_back(first, last - first + 1);
+        const size_t off = static_cast<size_t>(first) * stride;
+        memcpy(shown.data() + off, pixels + off, static_cast<size_t>(last - first + 1) * stride);
+        y = last + 1;
+    }
+    return bands;
 }
 
 void App::paint_base(cairo_t* cr) {
@@ -506,7 +560,24 @@ void App::paint_over(cairo_t* cr) {
         paint_mini(cr, m_W, m_H, true);
         m_has_over = true;
     }
-    // FIXME: dialogs, pop-up menus and tooltips arrive with their pages.
+    if (m_modal == Modal::Settings || m_modal == Modal::Languages) {
+        paint_settings(cr, m_W, m_H);
+        if (m_modal == Modal::Languages) paint_languages(cr, m_W, m_H);
+        m_has_over = true;
+    }
+    if (m_modal == Modal::Confirm || m_modal == Modal::Crash) {
+        paint_confirm(cr, m_W, m_H, m_modal == Modal::Crash);
+        m_has_over = true;
+    }
+    if (m_modal == Modal::Snap) {
+        paint_snap_modal(cr, m_W, m_H);
+        m_has_over = true;
+    }
+    if (m_menu.open) {
+        paint_menu(cr);
+        m_has_over = true;
+    }
+    if (m_tip_shown) paint_tooltip(cr); // sets m_has_over only when it draws a box
 }
 
 // ---- saving ---------------------------------------------------------------------------

@@ -82,11 +82,39 @@ struct TextField {
     bool focus = false;
 };
 
-// The model of a table page. FIXME: rows and columns arrive with the table pages.
+// One line of a table page.
+struct Row {
+    std::string id;
+    std::vector<std::string> cells;
+    std::vector<double> keys;
+    std::string tooltip;
+    bool dim = false;
+    int accent = 0;
+};
+
+// The model of a table page. FIXME: columns and widths arrive with the table pages.
 struct Table {
+    std::vector<Row> rows;
     std::string sort;
     bool desc = true;
 };
+
+// The chart spans a user can choose, in seconds, and their short labels ("5 min", "1 h").
+inline constexpr std::array<int, 9> kSpans = {60,    300,    900,     3600,    43200,
+                                              86400, 604800, 2592000, 31536000};
+std::string span_label(int seconds);
+// The sampling interval as the status bar shows it: "1 s", "1.5 s" ("1,5 s" in German).
+std::string interval_label(int ms);
+
+namespace gfx {
+// A segmented control (page tabs, span and mode switches): its width at `size` and its
+// drawing, which adds one hit per segment with id `prefix` + index. Returns the width.
+double segmented_width(cairo_t* cr, const std::vector<std::string>& labels, double size);
+double segmented_bar(cairo_t* cr, double x, double y, double h,
+                     const std::vector<std::string>& labels, int selected, int hovered,
+                     const Palette& p, double size, std::vector<Hit>& hits,
+                     const std::string& prefix);
+} // namespace gfx
 
 class App {
 public:
@@ -97,11 +125,13 @@ public:
         bool has_ifaces = false;
     };
 
-    // One full-window drawing layer: a cairo image surface and its streaming texture.
+    // One full-window drawing layer: a cairo image surface and its streaming texture, and
+    // a copy of the pixels the texture holds (empty: unknown, upload everything).
     struct Layer {
         cairo_surface_t* surf = nullptr;
         SDL_Texture* tex = nullptr;
         int pw = 0, ph = 0;
+        std::vector<unsigned char> shown;
     };
 
     enum class Modal { None = 0, Settings = 1, Confirm = 2, Crash = 3, Languages = 4, Snap = 5 };
@@ -116,17 +146,25 @@ public:
     };
     struct MenuItem {
         std::string label;
-        std::function<void()> action;
+        std::function<void()> act;
         std::string shortcut;
         bool checked = false;
         bool separator = false;
     };
     struct Menu {
         bool open = false;
-        int bar = -1;
         double x = 0, y = 0;
         std::vector<MenuItem> items;
+        int bar = -1;
     };
+    // Where the open pop-up menu lies in the window.
+    struct MenuBox {
+        double x = 0, y = 0, w = 0, h = 0;
+    };
+
+    // Heights of the full view's frame: header (menu bar and toolbar) and status bar.
+    static constexpr double kHeaderH = 88;
+    static constexpr double kStatusH = 26;
 
     App();
     ~App();
@@ -138,7 +176,15 @@ public:
     bool init_window();
     void loop();
     void compose();
-    void paint_layer(Layer& layer, bool opaque, const std::function<void(cairo_t*)>& paint);
+    // Something on screen moves by itself, so the loop wakes every 4 ms instead of 100.
+    bool animating() const;
+    // The loop's timers: copied notice, frame offset, deferred save, caret, tooltip.
+    void run_timers(Uint32 now);
+    // Schedules the settings write 700 ms from now.
+    void save_later();
+    // Repaints a layer and uploads the rows that changed; false when the texture already
+    // held exactly this picture.
+    bool paint_layer(Layer& layer, bool opaque, const std::function<void(cairo_t*)>& paint);
     void paint_base(cairo_t* cr);
     void paint_over(cairo_t* cr);
     void save_now();
@@ -158,9 +204,20 @@ public:
     bool visible(const IfState& s) const;
     std::vector<IfState*> ordered(bool only_visible);
 
-    // ---- input ----
+    // ---- input (app_input.cpp) ----
     void handle(const SDL_Event& e);
     const Hit* hit_at(double x, double y, bool over) const;
+    void key(const SDL_Keysym& k);
+    void text_input(const char* text);
+    void mouse_down(double x, double y, int button, int clicks);
+    void mouse_up(double x, double y, int button);
+    void mouse_move(double x, double y);
+    void wheel(double x, double y, double dir);
+    void scroll_page(double delta);
+    void select_tab(int t);
+    TextField* focused_field();
+    void set_mini(bool on);
+    void copy(const std::string& text);
 
     // ---- theme, scale and placement ----
     void apply_theme();
@@ -170,15 +227,58 @@ public:
     void apply_mode(bool mini);
     void place(int x, int y, int w, int h);
     void remember_geometry();
+    void open_url(const std::string& url);
 
-    // ---- page painters ----
+    // ---- window frame (view_frame.cpp) ----
     void paint_header(cairo_t* cr, double w);
     void paint_statusbar(cairo_t* cr, double w, double y);
+    // The status bar's left text: connections, connected devices, devices, a missing
+    // socket-diagnostics hint.
+    std::string status_counts() const;
+
+    // ---- pop-up menus and tooltips (view_settings.cpp) ----
+    std::vector<MenuItem> menubar_items(int index);
+    void open_menubar(int index);
+    void open_menu(double x, double y, std::vector<MenuItem> items);
+    void close_menu();
+    MenuBox menu_box(cairo_t* cr) const;
+    void paint_menu(cairo_t* cr);
+    void paint_tooltip(cairo_t* cr);
+
+    // ---- overview page (view_overview) ----
     double paint_overview(cairo_t* cr, double w);
-    double paint_stats(cairo_t* cr, double w);
-    void paint_table_page(cairo_t* cr, double w, double h, int tab);
-    void paint_mini(cairo_t* cr, double w, double h, bool over);
     void paint_card(cairo_t* cr, const IfState& s, double x, double y, double w, double h);
+    void ov_press(const Hit& hit, double x, double y, int button, int clicks);
+    void ov_release();
+    void ov_motion(double x, double y);
+
+    // ---- table pages (view_tables) ----
+    void paint_table_page(cairo_t* cr, double w, double h, int tab);
+    void table_click(int tab, const Hit& hit, double x, double y, int button, int clicks);
+    void fill_table(int tab);
+    void store_columns(int page);
+    Table& table_of(int tab);
+    TextField* field_of(int tab);
+
+    // ---- statistics page (view_stats) ----
+    double paint_stats(cairo_t* cr, double w);
+
+    // ---- mini view (view_mini) ----
+    void paint_mini(cairo_t* cr, double w, double h, bool over);
+    void mini_click(const std::string& id, double x, double y, int button, int clicks);
+
+    // ---- settings panel and dialogs (view_settings) ----
+    void open_settings(int tab);
+    void confirm(const std::string& text, const std::string& ok, std::function<void()> act);
+    void over_click(const Hit& hit, double x, double y);
+    void paint_settings(cairo_t* cr, double w, double h);
+    void paint_languages(cairo_t* cr, double w, double h);
+    void paint_confirm(cairo_t* cr, double w, double h, bool crash);
+
+    // ---- Snap permissions panel (view_snap) ----
+    void open_snap_panel();
+    void snap_click(const std::string& id);
+    void paint_snap_modal(cairo_t* cr, double w, double h);
 
     // Command-line overrides, stored by the start-up sequence before run().
     bool force_mini = false;
@@ -303,6 +403,12 @@ public:
     bool m_crash_pending = false; // an earlier run left a crash report
     std::string m_crash_report;   // its text
 };
+
+// The bands of rows (first row, row count) in which `pixels` differs from `shown`, gaps of a
+// few equal rows merged; `shown` becomes a copy of `pixels`. A `shown` of another size
+// counts as wholly different.
+std::vector<std::pair<int, int>> changed_bands(std::vector<unsigned char>& shown,
+                                               const unsigned char* pixels, int stride, int rows);
 
 // Signal flags, set from the handler and polled by the main loop.
 extern std::atomic<uint8_t> g_sig_quit;

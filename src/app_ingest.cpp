@@ -101,7 +101,7 @@ void App::drain_samples() {
     if (m_settings.mini) {
         m_dirty = m_over_dirty = true;
     } else {
-        // FIXME: the table pages rebuild their rows here once they exist.
+        if (m_settings.tab >= 1 && m_settings.tab <= 3) fill_table(m_settings.tab);
         m_dirty = true;
     }
 }

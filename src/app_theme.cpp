@@ -7,6 +7,8 @@
 #include "gpu.h"
 
 #include <algorithm>
+#include <sys/wait.h>
+#include <unistd.h>
 
 void App::apply_theme() {
     const std::string& wanted = force_theme.empty() ? m_settings.theme : force_theme;
@@ -36,6 +38,7 @@ void App::set_icon() {
 }
 
 void App::update_scale() {
+    if (!m_win) return; // no window (tests): the size set by hand stays
     int w = 0, h = 0, pw = 0, ph = 0;
     if (m_win) SDL_GetWindowSize(m_win, &w, &h);
     if (m_ren) SDL_GetRendererOutputSize(m_ren, &pw, &ph);
@@ -105,4 +108,24 @@ void window_on_top(SDL_Window* window, bool on) {
                    : nullptr;
     }();
     if (fn && window) fn(window, on ? SDL_TRUE : SDL_FALSE);
+}
+
+void App::open_url(const std::string& url) {
+    using Fn = int (*)(const char*);
+    // SDL_OpenURL exists from SDL 2.0.14 on; older libraries fall back to xdg-open.
+    static Fn fn = [] {
+        void* lib = SDL_LoadObject("libSDL2-2.0.so.0");
+        return lib ? reinterpret_cast<Fn>(SDL_LoadFunction(lib, "SDL_OpenURL")) : nullptr;
+    }();
+    if (fn && fn(url.c_str()) == 0) return;
+    // Detached twice over, so that no zombie remains and the browser never blocks us.
+    const pid_t child = fork();
+    if (child == 0) {
+        if (fork() == 0) {
+            execlp("xdg-open", "xdg-open", url.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        _exit(0);
+    }
+    if (child > 0) waitpid(child, nullptr, 0);
 }

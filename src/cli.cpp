@@ -65,7 +65,7 @@ std::string help_text() {
     return version_line() + "\n" +
            "  Velmora                    open the window\n"
            "  Velmora --mini             open in the minimal view\n"
-           "  Velmora --tab <0-3>        overview, connections, processes, statistics\n"
+           "  Velmora --tab <0-4>        overview, connections, programs, destinations, statistics\n"
            "  Velmora --theme dark|light this run only\n"
            "  Velmora --list             print interfaces and connections, no window\n"
            "  Velmora --version          print the version\n"

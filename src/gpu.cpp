@@ -10,6 +10,7 @@ namespace {
 // FIXME: the renderer-drawn layer is not built yet; until then it stays off and every
 // element is drawn with cairo into the base layer.
 bool g_on = false;
+size_t g_records = 0; // records collected for the current frame
 Palette g_pal = Palette::make(true);
 double g_intro_t = -1e9;
 
@@ -42,11 +43,12 @@ void chart(cairo_t* cr, const Chart& c) {
     gfx::chart_curves(cr, c.x, c.y, c.w, c.h, c.n, c.get, c.maxv, g_pal, o);
 }
 
-void clear() {}
+void clear() { g_records = 0; }
 void render(const Palette&, double, const SDL_Rect&, double, double, bool) {}
 void sample_arrived(double) {}
 void restart_intro() { g_intro_t = now_s(); }
 bool intro_running() { return now_s() - g_intro_t < 1.6; }
+bool animating(bool animate) { return g_on && (intro_running() || (animate && g_records > 0)); }
 void shutdown() {}
 
 } // namespace gpu

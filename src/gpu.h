@@ -36,6 +36,9 @@ void render(const Palette& p, double k, const SDL_Rect& view, double mx, double 
 void sample_arrived(double interval);
 void restart_intro();
 bool intro_running();
+// True while the layer is on and either runs its intro or, with `animate`, holds records
+// that move on screen; otherwise every frame would be the same as the last.
+bool animating(bool animate);
 void shutdown();
 
 } // namespace gpu

@@ -105,7 +105,7 @@ void install_crash_reporter() {
     app.name = version::kProduct;
     app.version = version::kVersion;
     app.build = version::kBuild;
-    app.contact = version::kSupportMail;
+    app.contact = VELMORA_SUPPORT_MAIL;
     app.package = "velmora";
     app.log = [](const std::string& level, const std::string& message) {
         if (!level.empty() && level[0] == 'W')

@@ -6,6 +6,4 @@ namespace version {
 inline constexpr const char* kProduct = "Velmora";
 inline constexpr const char* kVersion = "1.0.4";
 inline constexpr const char* kBuild = "1036";
-// Where crash reports are mailed and problems are reported.
-inline constexpr const char* kSupportMail = "support@velmora.app";
 } // namespace version

@@ -16,7 +16,7 @@ const char* const kHelp =
     "\n"
     "  Velmora                    open the window\n"
     "  Velmora --mini             open in the minimal view\n"
-    "  Velmora --tab <0-3>        overview, connections, processes, statistics\n"
+    "  Velmora --tab <0-4>        overview, connections, programs, destinations, statistics\n"
     "  Velmora --theme dark|light this run only\n"
     "  Velmora --list             print interfaces and connections, no window\n"
     "  Velmora --version          print the version\n"
@@ -57,6 +57,24 @@ TEST(CliBinary, OptionsExitCodesAndOutput) {
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_NE(("\n" + r.out).find("\nlo "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("kind.loopback"), std::string::npos);
+}
+
+// The help text and the README's options table name the same pages for the same numbers.
+TEST(CliText, TabPagesMatchTheReadme) {
+    const std::string readme = testsupport::read_file(std::string(VELMORA_SOURCE_DIR) + "/README.md");
+    const size_t row = readme.find("| `--tab <n>` |");
+    ASSERT_NE(row, std::string::npos);
+    const std::string line = readme.substr(row, readme.find('\n', row) - row);
+    const char* pages[] = {"overview", "connections", "programs", "destinations", "statistics"};
+    size_t help_at = 0;
+    const std::string help = kHelp;
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_NE(line.find(std::to_string(i) + " " + pages[i]), std::string::npos) << line;
+        const size_t at = help.find(pages[i], help_at);
+        EXPECT_NE(at, std::string::npos) << pages[i];
+        help_at = at; // in the order of their numbers
+    }
+    EXPECT_NE(help.find("--tab <0-4>"), std::string::npos);
 }
 
 TEST(CliParse, StartOptions) {

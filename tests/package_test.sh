@@ -72,8 +72,8 @@ check_metainfo() {
     local want
     for want in "<id>$app</id>" "<launchable type=\"desktop-id\">$app.desktop</launchable>" \
                 "<binary>velmora</binary>" "<release version=\"$(version)\"" \
-                "<url type=\"homepage\">${VELMORA_HOMEPAGE_URL:?}</url>" \
-                "<url type=\"help\">${VELMORA_SUPPORT_URL:?}</url>" "<content_rating" \
+                "<url type=\"homepage\">${VELMORA_WEBSITE:?}</url>" \
+                "<url type=\"contact\">mailto:${VELMORA_SUPPORT_MAIL:?}</url>" "<content_rating" \
                 "<metadata_license>" "<project_license>"; do
         grep -qF "$want" "$f" || fail "$f lacks $want"
     done
@@ -220,7 +220,7 @@ Architecture|$arch
 Maintainer|${VELMORA_MAINTAINER:?}
 Section|net
 Priority|optional
-Homepage|${VELMORA_HOMEPAGE_URL:?}
+Homepage|${VELMORA_WEBSITE:?}
 EOF
     local depends recommends pkg
     depends=$(dpkg-deb -f "$deb" Depends)

@@ -7,6 +7,7 @@
 #include "support/support.h"
 
 #include <SDL.h>
+#include <chrono>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -89,9 +90,9 @@ TEST_F(WindowX, StartsPaintsHoldsTheLockAndEndsCleanlyOnSigterm) {
     uint32_t corner = x.pixel(g.x + 3, g.y + g.h - 60);
     EXPECT_LT(channel(corner, 16), channel(mid, 16));
     EXPECT_GT(channel(corner, 16), 0);
-    // The header is a rack panel: lighter than the background at its top.
+    // The menu bar band is #0D0D0E, darker than the page below it.
     uint32_t header = x.pixel(g.x + g.w / 2, g.y + 20);
-    EXPECT_GT(channel(header, 16), channel(mid, 16));
+    EXPECT_EQ(header, 0x0D0D0Eu) << std::hex << header;
 
     EXPECT_EQ(testsupport::read_file(cfg + "/Velmora.lock"), std::to_string(app->pid()));
 
@@ -309,6 +310,72 @@ TEST_F(StartUp, LockFileThatIsALinkIsNotFollowed) {
     EXPECT_EQ(testsupport::read_file(victim), "keep me\n");
     const std::string log = testsupport::read_file(cfg + "/Velmora.log");
     EXPECT_NE(log.find("without the single-instance lock"), std::string::npos) << log;
+}
+
+// The real program driven as a user would, with keys and the pointer through xdotool.
+// Screenshots of each step go to build/screenshots/ for a look by eye.
+TEST_F(WindowX, SessionDrivenByKeysAndPointer) {
+    if (!testsupport::sh("command -v xdotool >/dev/null 2>&1")) GTEST_SKIP() << "no xdotool";
+    auto app = start();
+    auto g = shown();
+    ASSERT_TRUE(g.found) << diagnose(*app);
+    const std::string shots = std::string(VELMORA_BUILD_DIR) + "/screenshots";
+    testsupport::make_dirs(shots);
+    auto shot = [&](const std::string& name) {
+        x.save_png(shots + "/session-" + name + ".png", g.x, g.y, g.w, g.h);
+    };
+    auto at = [&](int dx, int dy) { return x.pixel(g.x + dx, g.y + dy); };
+    auto pointer = [&](int dx, int dy) {
+        return x.xdotool("mousemove " + std::to_string(g.x + dx) + " " + std::to_string(g.y + dy));
+    };
+    const uint32_t menu_body = 0x202022; // surface2 of the dark theme
+    // Keys go to the window under the pointer (no window manager here).
+    ASSERT_TRUE(pointer(600, 400));
+    shot("start");
+
+    // F10 opens File; sliding to the View title switches to the longer View menu.
+    ASSERT_TRUE(x.xdotool("key F10"));
+    EXPECT_TRUE(wait_until(3000, [&] { return at(42, 50) == menu_body; })) << std::hex << at(42, 50);
+    EXPECT_NE(at(250, 300), menu_body);
+    shot("file-menu");
+    ASSERT_TRUE(pointer(95, 15));
+    EXPECT_TRUE(wait_until(3000, [&] { return at(250, 300) == menu_body; }));
+    shot("view-menu");
+    ASSERT_TRUE(x.xdotool("key Escape"));
+    EXPECT_TRUE(wait_until(3000, [&] { return at(250, 300) != menu_body; }));
+    ASSERT_TRUE(pointer(600, 400));
+
+    // Ctrl+2 … Ctrl+5: each page marks its own tab.
+    std::vector<std::vector<uint32_t>> tabs = {x.region(g.x, g.y + 40, 700, 40)};
+    for (int page = 2; page <= 5; ++page) {
+        ASSERT_TRUE(x.xdotool("key ctrl+" + std::to_string(page)));
+        EXPECT_TRUE(wait_until(3000, [&] {
+            return x.region(g.x, g.y + 40, 700, 40) != tabs.back();
+        })) << "page " << page;
+        tabs.push_back(x.region(g.x, g.y + 40, 700, 40));
+        shot("page-" + std::to_string(page));
+    }
+    for (size_t i = 0; i < tabs.size(); ++i)
+        for (size_t j = i + 1; j < tabs.size(); ++j) EXPECT_NE(tabs[i], tabs[j]) << i << " " << j;
+
+    // The settings button's tooltip shows after the pointer has rested there.
+    const auto below = [&] { return x.region(g.x + g.w - 220, g.y + 80, 220, 40); };
+    const auto before = below();
+    ASSERT_TRUE(pointer(g.w - 54 + 19, 59));
+    const auto moved = std::chrono::steady_clock::now();
+    EXPECT_TRUE(wait_until(4000, [&] { return below() != before; }));
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - moved)
+                            .count();
+    EXPECT_GE(waited, 600) << "the tooltip came before the rest time";
+    shot("tooltip");
+
+    ASSERT_TRUE(x.xdotool("key ctrl+q"));
+    ASSERT_TRUE(app->wait_exit(5000));
+    EXPECT_EQ(app->exit_code(), 0);
+    auto lines = log_lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("INFO  clean exit"), std::string::npos) << lines.back();
 }
 
 } // namespace

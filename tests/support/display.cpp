@@ -2,6 +2,8 @@
 
 #include "support.h"
 
+#include <cairo.h>
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -124,6 +126,43 @@ uint32_t XServer::pixel(int x, int y) const {
     unsigned char p[4];
     if (!f.read(reinterpret_cast<char*>(p), 4)) return 0xFFFFFFFF;
     return (uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0]; // B G R X in memory
+}
+
+std::vector<uint32_t> XServer::region(int x, int y, int w, int h) const {
+    std::vector<uint32_t> out;
+    std::ifstream f(m_fbdir + "/Xvfb_screen0", std::ios::binary);
+    unsigned char hdr[100];
+    if (w <= 0 || h <= 0 || !f.read(reinterpret_cast<char*>(hdr), sizeof hdr)) return out;
+    const uint32_t header = be32(hdr), ncolors = be32(hdr + 76), bpl = be32(hdr + 48);
+    std::vector<unsigned char> row(static_cast<size_t>(w) * 4);
+    for (int r = 0; r < h; ++r) {
+        f.seekg(header + ncolors * 12 + static_cast<std::streamoff>(y + r) * bpl + x * 4);
+        if (!f.read(reinterpret_cast<char*>(row.data()), static_cast<std::streamsize>(row.size())))
+            return {};
+        for (int c = 0; c < w; ++c) {
+            const unsigned char* p = &row[static_cast<size_t>(c) * 4];
+            out.push_back((uint32_t(p[2]) << 16) | (uint32_t(p[1]) << 8) | p[0]);
+        }
+    }
+    return out;
+}
+
+bool XServer::save_png(const std::string& path, int x, int y, int w, int h) const {
+    std::vector<uint32_t> px = region(x, y, w, h);
+    if (px.empty()) return false;
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+    unsigned char* data = cairo_image_surface_get_data(s);
+    const int stride = cairo_image_surface_get_stride(s);
+    for (int r = 0; r < h; ++r)
+        memcpy(data + r * stride, &px[static_cast<size_t>(r) * w], static_cast<size_t>(w) * 4);
+    cairo_surface_mark_dirty(s);
+    const bool ok = cairo_surface_write_to_png(s, path.c_str()) == CAIRO_STATUS_SUCCESS;
+    cairo_surface_destroy(s);
+    return ok;
+}
+
+bool XServer::xdotool(const std::string& args) const {
+    return sh("DISPLAY=" + m_display + " xdotool " + args + " >/dev/null 2>&1");
 }
 
 XServer::Geometry XServer::window(const std::string& title) const {

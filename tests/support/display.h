@@ -27,6 +27,13 @@ public:
 
     // The screen's pixel at (x, y) as 0xRRGGBB, read from the frame buffer.
     uint32_t pixel(int x, int y) const;
+    // A rectangle of the screen, row by row, as 0xRRGGBB; empty when it cannot be read.
+    std::vector<uint32_t> region(int x, int y, int w, int h) const;
+    // Writes a rectangle of the screen as a PNG file (for looking at what a test saw).
+    bool save_png(const std::string& path, int x, int y, int w, int h) const;
+
+    // Runs xdotool on this display with `args`; true when it succeeded.
+    bool xdotool(const std::string& args) const;
 
     struct Geometry {
         bool found = false;
