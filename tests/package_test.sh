@@ -73,7 +73,7 @@ check_metainfo() {
     for want in "<id>$app</id>" "<launchable type=\"desktop-id\">$app.desktop</launchable>" \
                 "<binary>velmora</binary>" "<release version=\"$(version)\"" \
                 "<url type=\"homepage\">${VELMORA_WEBSITE:?}</url>" \
-                "<url type=\"contact\">mailto:${VELMORA_SUPPORT_MAIL:?}</url>" "<content_rating" \
+                "<update_contact>${VELMORA_SUPPORT_MAIL:?}</update_contact>" "<content_rating" \
                 "<metadata_license>" "<project_license>"; do
         grep -qF "$want" "$f" || fail "$f lacks $want"
     done
@@ -193,7 +193,15 @@ window_inner() {
 
 check_window() {
     need xvfb-run xauth
-    xvfb-run -a -s '-screen 0 1280x800x24 -nolisten tcp' bash "$0" window-inner "$src" "$build" "$work"
+    # xvfb-run's own exit code also reports trouble removing its temporary directory, which
+    # would hide the step's verdict; the step leaves its code in a file instead.
+    local rc=$work/window.rc
+    rm -f "$rc"
+    xvfb-run -a -s '-screen 0 1280x800x24 -nolisten tcp' \
+        bash -c 'bash "$0" window-inner "$1" "$2" "$3"; echo $? >"$4"' \
+        "$0" "$src" "$build" "$work" "$rc" || true
+    [ -s "$rc" ] || fail "xvfb-run did not run the window step"
+    exit "$(cat "$rc")"
 }
 
 # The .deb as dpkg and lintian see it.
