@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -17,6 +16,7 @@
 
 #include <cstddef>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <grp.h>
 #include <optional>
@@ -439,13 +439,11 @@ TEST_F(TrackerProcTree, OwnersAndProcessData) {
     EXPECT_EQ(s.unmapped, 2);
 
     // The first of 1700 and 1800 in directory order keeps their shared socket.
-    int first = 0;
-    DIR* d = opendir((m_tree.path() + "/proc").c_str());
-    while (dirent* e = readdir(d))
-        if (!first && (std::string(e->d_name) == "1700" || std::string(e->d_name) == "1800"))
-            first = atoi(e->d_name);
-    closedir(d);
-    EXPECT_EQ(owner(sock[1700]), first);
+    std::string first;
+    for (const auto& e : std::filesystem::directory_iterator(m_tree.path() + "/proc"))
+        if (first.empty() && (e.path().filename() == "1700" || e.path().filename() == "1800"))
+            first = e.path().filename();
+    EXPECT_EQ(std::to_string(owner(sock[1700])), first);
 
     struct stat st {};
     ASSERT_EQ(stat((m_tree.path() + "/proc/1200").c_str(), &st), 0);
