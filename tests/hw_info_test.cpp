@@ -4,7 +4,6 @@
 #include "support/support.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -124,19 +123,18 @@ TEST(HwFixture, Devices) {
     EXPECT_EQ(hw::summary(nic3), "PCI 1af0:9999 rev 01");
 
     // usb0 has manufacturer and product files, usb1 neither.
-    hw::Info usb0 = hw::query("usb0", kTree);
+    const hw::Info usb0 = hw::query("usb0", kTree), usb1 = hw::query("usb1", kTree);
     EXPECT_EQ(describe(usb0), "present|USB|2-1:1.0|2c7a:0153|Kestrel|USB 10/100/1000 LAN||||numa "
                               "-1|irqs 0|q 0/0/0|cc -1|-1000.0C|5000 Mbit/s|kusbnet |");
     EXPECT_EQ(hw::summary(usb0), "Kestrel USB 10/100/1000 LAN");
-    EXPECT_EQ(hw::summary(hw::query("usb1", kTree)), "Kestrel Microsystems KU200 Fast Ethernet");
-    EXPECT_EQ(hw::query("usb1", kTree).usb_speed, "480 Mbit/s");
+    EXPECT_EQ(hw::summary(usb1) + " " + usb1.usb_speed,
+              "Kestrel Microsystems KU200 Fast Ethernet 480 Mbit/s");
 
     // veth0: no device link. wlan0: an SDIO card keeps its subsystem name and modalias and
     // is named by its driver. gone0: nothing at all.
-    hw::Info veth = hw::query("veth0", kTree);
+    const hw::Info veth = hw::query("veth0", kTree), wlan = hw::query("wlan0", kTree);
     EXPECT_EQ(describe(veth), "absent|||||||||numa -1|irqs 0|q 1/1/1000|cc 2|-1000.0C|| |");
     EXPECT_EQ(hw::summary(veth), "");
-    hw::Info wlan = hw::query("wlan0", kTree);
     EXPECT_EQ(describe(wlan), "present|sdio|mmc1:0001:1|sdio:c00v02D0dA9A6|||||"
                               "|numa -1|irqs 0|q 0/0/0|cc -1|-1000.0C||fxwifi |phy0");
     EXPECT_EQ(hw::summary(wlan), "fxwifi");
@@ -163,14 +161,13 @@ TEST(HwSummary, VendorShortening) {
     };
     hw::Info i;
     i.present = true;
-    for (const auto& c : cases) {
-        i.vendor = c[0];
-        i.product = c[1];
-        EXPECT_EQ(hw::summary(i), c[2]) << c[0];
-    }
-    i.product.clear();
-    i.bus = "platform";
     i.driver = "stmmac";
+    for (const auto& [vendor, product, want] : cases) {
+        i.vendor = vendor;
+        i.product = product;
+        EXPECT_EQ(hw::summary(i), want) << vendor;
+    }
+    i.product.clear(); // no product: the driver names it
     EXPECT_EQ(hw::summary(i), "stmmac");
 }
 
@@ -216,7 +213,7 @@ TEST(HwKernel, EthtoolAnswersOfVirtualDevices) {
     // "1.0" is dropped; no firmware, no permanent address; twisted pair without autoneg.
     hw::Info v = hw::query("v0");
     EXPECT_EQ(ethtool_fields(v), "veth||||off|TP|0");
-    EXPECT_EQ(describe(v).substr(0, 7), "absent|");
+    EXPECT_FALSE(v.present);
     EXPECT_EQ(v.txqueuelen, 1000);
     EXPECT_GE(v.rx_queues, 1);
     // A bridge has a real version and a port of type "other", which has no name; loopback
@@ -245,13 +242,9 @@ TEST(HwKernel, SystemPciIdsParsedOnce) {
     unsetenv("APPDIR");
     unsetenv("FLATPAK_ID");
     hw::reset_databases();
-    auto t0 = std::chrono::steady_clock::now();
-    std::string intel = hw::lookup(hw::Db::Pci, hw::Table::Vendors, "8086");
-    auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0);
-    auto stats = hw::db_stats(hw::Db::Pci);
+    const std::string intel = hw::lookup(hw::Db::Pci, hw::Table::Vendors, "8086");
+    const auto stats = hw::db_stats(hw::Db::Pci);
     if (stats.path.empty()) GTEST_SKIP() << "no pci.ids installed (setup.sh installs it)";
-    printf("pci.ids: %s, %zu entries, loaded in %.1f ms\n", stats.path.c_str(), stats.entries,
-           ms.count());
     EXPECT_EQ(intel, "Intel Corporation");
     EXPECT_GT(stats.entries, 20000u);
     EXPECT_FALSE(hw::lookup(hw::Db::Pci, hw::Table::Devices, "8086:100e").empty());
@@ -265,17 +258,17 @@ TEST(HwDbThreads, ConcurrentFirstLookupsLoadOnce) {
                             testsupport::read_file(fixture("hw/ids/pci.ids")));
     setenv("SNAP", snap.path().c_str(), 1);
     hw::reset_databases();
-    std::vector<std::thread> threads;
     std::vector<std::string> got(8);
-    for (size_t i = 0; i < got.size(); ++i) {
-        threads.emplace_back([&got, i] {
-            for (int n = 0; n < 50; ++n) {
-                got[i] = hw::lookup(hw::Db::Pci, hw::Table::Devices, "1b44:0002");
-                hw::db_stats(hw::Db::Pci);
-            }
-        });
+    {
+        std::vector<std::jthread> threads;
+        for (size_t i = 0; i < got.size(); ++i)
+            threads.emplace_back([&got, i] {
+                for (int n = 0; n < 50; ++n) {
+                    got[i] = hw::lookup(hw::Db::Pci, hw::Table::Devices, "1b44:0002");
+                    hw::db_stats(hw::Db::Pci);
+                }
+            });
     }
-    for (auto& t : threads) t.join();
     unsetenv("SNAP");
     for (const auto& g : got) EXPECT_EQ(g, "HS-2 Dual Port");
     EXPECT_EQ(hw::db_stats(hw::Db::Pci).parses, 1);

@@ -12,6 +12,7 @@
 #include <linux/sock_diag.h>
 #include <linux/tcp.h>
 #include <netinet/in.h>
+#include <tuple>
 
 namespace {
 
@@ -186,55 +187,43 @@ TEST(DiagParse, TcpInfoOfEveryLength) {
 
 TEST(DiagParse, ListeningAndLoopbackRules) {
     const std::unordered_set<std::string> own = {"192.0.2.10", "2001:db8::1"};
-    auto one = [&](Sock s, int proto) {
-        auto w = walk(sock_msg(s), s.family, proto, &own);
-        EXPECT_EQ(w.conns.size(), 1u);
-        return w.conns.empty() ? procs::Conn{} : w.conns[0];
+    struct Case {
+        int proto, state;
+        const char* dst;
+        uint16_t dport;
+        const char* want; // "listening", "loopback" or ""
     };
-    Sock s;
-    s.state = 10; // TCP listen
-    s.dst = "0.0.0.0";
-    s.dport = 0;
-    EXPECT_TRUE(one(s, IPPROTO_TCP).listening);
-    EXPECT_FALSE(one(s, IPPROTO_TCP).loopback);
-    // A TCP socket in another state with no peer (closed) is not a listener.
-    s.state = 7;
-    EXPECT_FALSE(one(s, IPPROTO_TCP).listening);
-
-    // UDP: unconnected sockets, and sockets whose remote port is 0, are listening.
-    s.state = 7;
-    EXPECT_TRUE(one(s, IPPROTO_UDP).listening);
-    s.dst = "198.51.100.7";
-    s.dport = 0;
-    EXPECT_TRUE(one(s, IPPROTO_UDP).listening);
-    s.dport = 53;
-    EXPECT_FALSE(one(s, IPPROTO_UDP).listening);
-    Sock v6;
-    v6.family = AF_INET6;
-    v6.src = "::";
-    v6.dst = "::";
-    v6.dport = 0;
-    EXPECT_TRUE(one(v6, IPPROTO_UDP).listening);
-
-    // Loopback: 127/8, ::1, mapped 127/8 and the machine's own addresses.
-    for (const char* dst : {"127.0.0.1", "127.8.9.10", "192.0.2.10"}) {
-        Sock t;
-        t.dst = dst;
-        EXPECT_TRUE(one(t, IPPROTO_TCP).loopback) << dst;
+    // TCP listens in state 10 only, never in another state without a peer. UDP listens
+    // unconnected or with remote port 0. Loopback: 127/8, ::1, mapped 127/8, own addresses.
+    // clang-format off
+    const Case cases[] = {
+        {IPPROTO_TCP, 10, "0.0.0.0", 0, "listening"}, {IPPROTO_TCP, 7, "0.0.0.0", 0, ""},
+        {IPPROTO_UDP, 7, "0.0.0.0", 0, "listening"}, {IPPROTO_UDP, 7, "198.51.100.7", 0, "listening"},
+        {IPPROTO_UDP, 7, "198.51.100.7", 53, ""}, {IPPROTO_UDP, 7, "::", 0, "listening"},
+        {IPPROTO_TCP, 1, "127.0.0.1", 443, "loopback"}, {IPPROTO_TCP, 1, "127.8.9.10", 443, "loopback"},
+        {IPPROTO_TCP, 1, "192.0.2.10", 443, "loopback"}, {IPPROTO_TCP, 1, "::1", 443, "loopback"},
+        {IPPROTO_TCP, 1, "::ffff:127.0.0.53", 443, "loopback"},
+        {IPPROTO_TCP, 1, "2001:db8::1", 443, "loopback"}, {IPPROTO_TCP, 1, "192.0.2.11", 443, ""},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        Sock s;
+        s.state = c.state;
+        s.dst = c.dst;
+        s.dport = c.dport;
+        if (std::strchr(c.dst, ':')) {
+            s.family = AF_INET6;
+            s.src = "::1";
+        }
+        const auto w = walk(sock_msg(s), s.family, c.proto, &own);
+        ASSERT_EQ(w.conns.size(), 1u) << c.dst;
+        const std::string got = w.conns[0].listening  ? "listening"
+                                : w.conns[0].loopback ? "loopback"
+                                                      : "";
+        EXPECT_EQ(got, c.want) << c.proto << " " << c.state << " " << c.dst << ":" << c.dport;
     }
-    for (const char* dst : {"::1", "::ffff:127.0.0.53", "2001:db8::1"}) {
-        Sock t;
-        t.family = AF_INET6;
-        t.src = "::1";
-        t.dst = dst;
-        EXPECT_TRUE(one(t, IPPROTO_TCP).loopback) << dst;
-    }
-    Sock far;
-    far.dst = "192.0.2.11";
-    EXPECT_FALSE(one(far, IPPROTO_TCP).loopback);
     // Without the own-address set only the fixed loopback ranges count.
-    far.dst = "192.0.2.10";
-    EXPECT_FALSE(walk(sock_msg(far)).conns.at(0).loopback);
+    EXPECT_FALSE(walk(sock_msg(Sock{.dst = "192.0.2.10"})).conns.at(0).loopback);
 }
 
 TEST(ProcFiles, StatLines) {
@@ -306,7 +295,6 @@ TEST(ProcFiles, CommandLinesAndTheNameRule) {
         EXPECT_EQ(cmdline, c.cmdline) << c.what;
     }
 
-    EXPECT_EQ(procs::socket_inode("socket:[12345]"), 12345u);
     EXPECT_EQ(procs::socket_inode("socket:[4294967295]"), 4294967295u);
     for (const char* no : {"socket:[4294967296]", "socket:[]", "socket:[", "pipe:[12345]",
                            "/dev/null", "anon_inode:[eventfd]", "socket:[x1]"})
@@ -315,18 +303,17 @@ TEST(ProcFiles, CommandLinesAndTheNameRule) {
 
 TEST(ProcsVocab, AddressesServicesStatesUsers) {
     uint32_t a[4] = {};
-    for (const char* ip :
-         {"10.0.0.254", "0.0.0.0", "255.255.255.255", "1.20.100.9", "99.0.10.200"}) {
-        inet_pton(AF_INET, ip, a);
-        EXPECT_EQ(procs::addr_str(AF_INET, a), ip);
+    // IPv4-mapped only with the exact ::ffff:0:0/96 prefix.
+    for (const auto& [family, ip, want] : {std::tuple{AF_INET, "10.0.0.254", "10.0.0.254"},
+                                           {AF_INET, "0.0.0.0", "0.0.0.0"},
+                                           {AF_INET, "255.255.255.255", "255.255.255.255"},
+                                           {AF_INET, "99.0.10.200", "99.0.10.200"},
+                                           {AF_INET6, "::ffff:192.168.1.9", "192.168.1.9"},
+                                           {AF_INET6, "fe80::1:ffff:0:1", "fe80::1:ffff:0:1"},
+                                           {AF_INET6, "::fffe:192.168.1.9", "::fffe:c0a8:109"}}) {
+        inet_pton(family, ip, a);
+        EXPECT_EQ(procs::addr_str(family, a), want);
     }
-    inet_pton(AF_INET6, "::ffff:192.168.1.9", a);
-    EXPECT_EQ(procs::addr_str(AF_INET6, a), "192.168.1.9");
-    inet_pton(AF_INET6, "fe80::1:ffff:0:1", a);
-    EXPECT_EQ(procs::addr_str(AF_INET6, a), "fe80::1:ffff:0:1");
-    // Mapped only with the exact ::ffff:0:0/96 prefix.
-    inet_pton(AF_INET6, "::fffe:192.168.1.9", a);
-    EXPECT_EQ(procs::addr_str(AF_INET6, a), "::fffe:c0a8:109");
     EXPECT_EQ(procs::addr_str(AF_UNIX, a), "");
 
     // One port whose name depends on the protocol; the tables themselves are data.

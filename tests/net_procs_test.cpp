@@ -7,18 +7,17 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 
-#include <cmath>
 #include <cstddef>
 #include <fcntl.h>
+#include <filesystem>
+#include <functional>
 #include <grp.h>
 #include <optional>
 
@@ -43,6 +42,46 @@ std::optional<procs::Proc> row_of(const procs::Snapshot& s, int pid) {
     return std::nullopt;
 }
 
+// The owner of the UDP socket `fd`, -2 when the socket is not in the snapshot.
+int owner_of(const procs::Snapshot& s, int fd) {
+    const auto c = conn_at(s, 17, peer::local_port(fd));
+    return c ? c->pid : -2;
+}
+
+std::string user_of(uid_t uid) {
+    return procs::user_name(uid) + "(" + std::to_string(uid) + ")";
+}
+
+// The next sample, once the tracker lets it through.
+procs::Snapshot next(procs::Tracker& tr) {
+    peer::wait_due(tr);
+    tr.sample();
+    return tr.snapshot();
+}
+
+// A child that runs `body` (opening sockets), reports ready and waits to be killed.
+pid_t fork_holding(const std::function<void()>& body) {
+    int ready[2];
+    if (pipe(ready) != 0) return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+        body();
+        if (write(ready[1], "r", 1) != 1) _exit(1);
+        pause();
+        _exit(0);
+    }
+    char c;
+    const bool ok = read(ready[0], &c, 1) == 1;
+    close(ready[0]);
+    close(ready[1]);
+    return ok ? child : -1;
+}
+
+void end_child(pid_t pid) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
 class TrackerKernel : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -52,10 +91,7 @@ protected:
     peer::Remote m_remote;
 };
 
-using peer::describe;
-using peer::inode_of;
-using peer::tcp_listener;
-using peer::udp_socket;
+using peer::describe, peer::inode_of, peer::tcp_listener, peer::udp_socket;
 
 TEST_F(TrackerKernel, RatesTotalsAndCounts) {
     const int far = peer::connect_remote();
@@ -89,28 +125,20 @@ TEST_F(TrackerKernel, RatesTotalsAndCounts) {
     ASSERT_TRUE(peer::exchange(far));
     ASSERT_TRUE(peer::send_over(c_lo, a_lo, 70000));
     ASSERT_TRUE(peer::send_over(a_own, c_own, 30000));
-    peer::wait_due(tr);
-    tr.sample();
-    const procs::Snapshot s2 = tr.snapshot();
+    const procs::Snapshot s2 = next(tr);
     const double dt = s2.t - s1.t;
     ASSERT_GT(dt, 0);
 
     const auto f = conn_at(s2, 6, peer::local_port(far));
-    ASSERT_TRUE(f);
-    EXPECT_EQ(f->remote_ip, peer::kRemote);
-    EXPECT_EQ(f->remote_port, peer::kPort);
-    EXPECT_EQ(f->local_ip, peer::kLocal);
+    ASSERT_TRUE(f); // its addresses and byte counts: ListPrintsTheSocketSection
     EXPECT_EQ(f->state, 1);
     EXPECT_FALSE(f->loopback);
     EXPECT_TRUE(f->has_bytes);
-    EXPECT_EQ(f->rx_bytes, peer::kDown);
-    EXPECT_EQ(f->tx_bytes, peer::kUp + peer::kSyn);
     EXPECT_NEAR(f->rx_rate, peer::kDown / dt, 1e-6);
     EXPECT_NEAR(f->tx_rate, peer::kUp / dt, 1e-6);
     EXPECT_GT(f->rtt_us, 0u);
     EXPECT_GT(f->cwnd, 0u);
     EXPECT_EQ(f->first_seen, s1.t);
-    EXPECT_EQ(f->pid, getpid());
 
     const auto lo = conn_at(s2, 6, peer::local_port(c_lo));
     ASSERT_TRUE(lo);
@@ -142,19 +170,15 @@ TEST_F(TrackerKernel, RatesTotalsAndCounts) {
     // Only the remote connection moves the process's figures.
     ASSERT_EQ(s2.procs.size(), 1u);
     const procs::Proc& me = s2.procs[0];
-    const std::string pid = std::to_string(getpid()), uid = std::to_string(geteuid());
-    EXPECT_EQ(describe(me), pid + " velmora_tests " + procs::user_name(geteuid()) + "(" + uid +
-                                ") tcp=5 udp=1 listen=2 rx=250000 tx=100000");
-    EXPECT_NE(me.cmdline.find("velmora_tests"), std::string::npos);
+    EXPECT_EQ(describe(me), std::to_string(getpid()) + " velmora_tests " + user_of(geteuid()) +
+                                " tcp=5 udp=1 listen=2 rx=250000 tx=100000");
     EXPECT_NEAR(me.rx_rate, peer::kDown / dt, 1e-6);
     EXPECT_NEAR(me.tx_rate, peer::kUp / dt, 1e-6);
     EXPECT_EQ(me.last_active, s2.t);
 
     // Quiet interval: rates fall to 0, totals stay; loopback traffic changes nothing.
     ASSERT_TRUE(peer::send_over(c_lo, a_lo, 5000));
-    peer::wait_due(tr);
-    tr.sample();
-    const auto quiet = row_of(tr.snapshot(), getpid());
+    const auto quiet = row_of(next(tr), getpid());
     ASSERT_TRUE(quiet);
     EXPECT_EQ(quiet->rx_rate + quiet->tx_rate, 0.0);
     EXPECT_EQ(quiet->rx_total, peer::kDown);
@@ -176,9 +200,7 @@ TEST_F(TrackerKernel, ConnectionBornBetweenSamplesCountsAllItsBytes) {
     // A socket newer than the last descriptor walk finds its owner once 2 seconds passed.
     std::this_thread::sleep_for(
         std::chrono::duration<double>(s1.t + 2.1 - net::monotonic_seconds()));
-    peer::wait_due(tr);
-    tr.sample();
-    const procs::Snapshot s2 = tr.snapshot();
+    const procs::Snapshot s2 = next(tr);
     const double dt = s2.t - s1.t;
 
     const auto y = conn_at(s2, 6, peer::local_port(young));
@@ -223,9 +245,7 @@ TEST_F(TrackerKernel, ForkedChildrenOwnTheirSocketsAndOutliveThemAsExited) {
     tr.sample();
     ASSERT_EQ(write(to_child[1], "g", 1), 1);
     ASSERT_EQ(read(from_child[0], &port, sizeof port), static_cast<ssize_t>(sizeof port));
-    peer::wait_due(tr);
-    tr.sample();
-    procs::Snapshot s = tr.snapshot();
+    procs::Snapshot s = next(tr);
     const auto theirs = conn_at(s, 6, port);
     ASSERT_TRUE(theirs);
     EXPECT_EQ(theirs->pid, child);
@@ -233,34 +253,29 @@ TEST_F(TrackerKernel, ForkedChildrenOwnTheirSocketsAndOutliveThemAsExited) {
     const auto both = conn_at(s, 6, peer::local_port(shared));
     ASSERT_TRUE(both);
     EXPECT_EQ(both->pid, getpid());
-    const std::string user = procs::user_name(geteuid()) + "(" + std::to_string(geteuid()) + ")";
+    auto line = [](pid_t pid, const std::string& rest) {
+        return std::to_string(pid) + " velmora_tests " + user_of(geteuid()) + " " + rest;
+    };
     auto row = row_of(s, child);
     ASSERT_TRUE(row && row_of(s, getpid()));
-    EXPECT_EQ(describe(*row), std::to_string(child) + " velmora_tests " + user +
-                                  " tcp=1 udp=0 listen=0 rx=500000 tx=200000");
-    EXPECT_EQ(describe(*row_of(s, getpid())), std::to_string(getpid()) + " velmora_tests " + user +
-                                                  " tcp=1 udp=0 listen=0 rx=0 tx=0");
+    EXPECT_EQ(describe(*row), line(child, "tcp=1 udp=0 listen=0 rx=500000 tx=200000"));
+    EXPECT_EQ(describe(*row_of(s, getpid())), line(getpid(), "tcp=1 udp=0 listen=0 rx=0 tx=0"));
 
     ASSERT_EQ(write(to_child[1], "q", 1), 1);
     int status = 0;
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    peer::wait_due(tr);
-    tr.sample();
-    s = tr.snapshot();
+    s = next(tr);
     row = row_of(s, child);
     ASSERT_TRUE(row);
-    EXPECT_EQ(describe(*row), std::to_string(child) + " velmora_tests " + user +
-                                  " tcp=0 udp=0 listen=0 rx=500000 tx=200000 exited");
+    EXPECT_EQ(describe(*row), line(child, "tcp=0 udp=0 listen=0 rx=500000 tx=200000 exited"));
     // The parent's row has no totals but still sockets, so it stays and is not exited.
     ASSERT_TRUE(row_of(s, getpid()));
     EXPECT_FALSE(row_of(s, getpid())->exited);
 
     tr.reset_totals();
     EXPECT_EQ(row_of(tr.snapshot(), child)->rx_total, 2 * peer::kDown); // until the next sample
-    peer::wait_due(tr);
-    tr.sample();
-    EXPECT_FALSE(row_of(tr.snapshot(), child));
+    EXPECT_FALSE(row_of(next(tr), child));
     close(shared);
 }
 
@@ -282,8 +297,7 @@ TEST_F(TrackerKernel, HostNamesFromTheBackgroundResolver) {
     // again rather than leaving it marked as pending for ever.
     tr.set_resolve(false);
     tr.set_resolve(true);
-    peer::wait_due(tr);
-    tr.sample();
+    next(tr);
     auto all_known = [&] {
         for (const char* ip : nameless)
             if (tr.host_name(ip).empty()) return false;
@@ -300,8 +314,7 @@ TEST_F(TrackerKernel, HostNamesFromTheBackgroundResolver) {
     // Switched off, new addresses are not queued.
     tr.set_resolve(false);
     fds.push_back(udp_socket("10.77.0.10", 53));
-    peer::wait_due(tr);
-    tr.sample();
+    next(tr);
     usleep(300000);
     EXPECT_EQ(tr.host_name("10.77.0.10"), "");
     for (int fd : fds) close(fd);
@@ -326,25 +339,15 @@ TEST_F(TrackerKernel, NameCacheAndQueueStayBounded) {
         }
         return fds;
     };
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-        open_range(10000, 20001);
-        if (write(ready[1], "r", 1) != 1) _exit(1);
-        pause();
-        _exit(0);
-    }
-    char c;
-    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    const pid_t child = fork_holding([&] { open_range(10000, 20001); });
+    ASSERT_GT(child, 0);
     std::vector<int> fds = open_range(0, 10000);
     procs::Tracker tr;
     tr.set_resolve(false);
     tr.sample();
     EXPECT_EQ(tr.pending_lookups(), 0u);
     tr.set_resolve(true);
-    peer::wait_due(tr);
-    tr.sample();
+    next(tr);
     // The cache was cleared, and the queue with it: everything is queued again by the next
     // sample, so nothing piles up while lookups are slow.
     EXPECT_EQ(tr.pending_lookups(), 0u);
@@ -353,36 +356,26 @@ TEST_F(TrackerKernel, NameCacheAndQueueStayBounded) {
     fds.pop_back();
     close(fds.back());
     fds.pop_back();
-    peer::wait_due(tr);
-    tr.sample();
+    next(tr);
     EXPECT_GE(tr.pending_lookups(), 19998u);
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
+    end_child(child);
     for (int fd : fds) close(fd);
 }
 
 TEST_F(TrackerKernel, ListPrintsTheSocketSection) {
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-        // A name with an escape sequence must not reach the terminal raw.
+    // A name with an escape sequence must not reach the terminal raw.
+    const pid_t child = fork_holding([] {
         prctl(PR_SET_NAME, "ev\x1b[2Jil");
-        const int u = udp_socket();
-        if (write(ready[1], &u, sizeof u) != sizeof u) _exit(1);
-        pause();
-        _exit(0);
-    }
-    int dummy;
-    ASSERT_EQ(read(ready[0], &dummy, sizeof dummy), static_cast<ssize_t>(sizeof dummy));
+        udp_socket();
+    });
+    ASSERT_GT(child, 0);
     const int far = peer::connect_remote();
     ASSERT_TRUE(peer::exchange(far));
 
     const double t0 = net::monotonic_seconds();
     auto r = testsupport::run(testsupport::velmora_bin(), {"--list"});
     EXPECT_GE(net::monotonic_seconds() - t0, 1.0);
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
+    end_child(child);
     EXPECT_EQ(r.exit_code, 0);
     // The pids and the local port vary; everything else is fixed text.
     auto pid7 = [](pid_t pid) { return (std::to_string(pid) + "       ").substr(0, 7); };
@@ -439,23 +432,18 @@ TEST_F(TrackerProcTree, OwnersAndProcessData) {
     tr.sample();
     const procs::Snapshot s = tr.snapshot();
     ASSERT_TRUE(s.diag_ok);
-    auto owner = [&](int fd) {
-        const auto c = conn_at(s, 17, peer::local_port(fd));
-        return c ? c->pid : -2;
-    };
+    auto owner = [&](int fd) { return owner_of(s, fd); };
     for (int pid : {1200, 1300, 1400, 1500, 1600}) EXPECT_EQ(owner(sock[pid]), pid);
     EXPECT_EQ(owner(hidden), -1);
     EXPECT_EQ(owner(not_pid), -1);
     EXPECT_EQ(s.unmapped, 2);
 
     // The first of 1700 and 1800 in directory order keeps their shared socket.
-    int first = 0;
-    DIR* d = opendir((m_tree.path() + "/proc").c_str());
-    while (dirent* e = readdir(d))
-        if (!first && (std::string(e->d_name) == "1700" || std::string(e->d_name) == "1800"))
-            first = atoi(e->d_name);
-    closedir(d);
-    EXPECT_EQ(owner(sock[1700]), first);
+    std::string first;
+    for (const auto& e : std::filesystem::directory_iterator(m_tree.path() + "/proc"))
+        if (first.empty() && (e.path().filename() == "1700" || e.path().filename() == "1800"))
+            first = e.path().filename();
+    EXPECT_EQ(std::to_string(owner(sock[1700])), first);
 
     struct stat st {};
     ASSERT_EQ(stat((m_tree.path() + "/proc/1200").c_str(), &st), 0);
@@ -466,7 +454,7 @@ TEST_F(TrackerProcTree, OwnersAndProcessData) {
         {1500, {"nginx:", "nginx: worker process"}},
         {1600, {"tool", "/usr/bin/tool"}},
     };
-    const std::string user = procs::user_name(st.st_uid) + "(" + std::to_string(st.st_uid) + ")";
+    const std::string user = user_of(st.st_uid);
     for (const auto& [pid, texts] : expected) {
         const auto p = row_of(s, pid);
         ASSERT_TRUE(p) << pid;
@@ -477,11 +465,9 @@ TEST_F(TrackerProcTree, OwnersAndProcessData) {
     // Process rows by pid, then the user-group row of the unowned sockets.
     ASSERT_EQ(s.procs.size(), 7u);
     for (size_t i = 1; i + 1 < s.procs.size(); ++i) EXPECT_LT(s.procs[i - 1].pid, s.procs[i].pid);
-    const std::string me = procs::user_name(geteuid());
-    EXPECT_EQ(describe(s.procs.back()), std::to_string(-1 - int(geteuid())) + " " + me + " " + me +
-                                            "(" + std::to_string(geteuid()) +
-                                            ") tcp=0 udp=0 "
-                                            "listen=2 rx=0 tx=0");
+    EXPECT_EQ(describe(s.procs.back()), std::to_string(-1 - int(geteuid())) + " " +
+                                            procs::user_name(geteuid()) + " " + user_of(geteuid()) +
+                                            " tcp=0 udp=0 listen=2 rx=0 tx=0");
     EXPECT_EQ(s.procs.back().cmdline, "");
 }
 
@@ -492,10 +478,7 @@ TEST_F(TrackerProcTree, DescriptorsAreRescannedOnlyWhenNeeded) {
     tr.set_resolve(false);
     const double t0 = net::monotonic_seconds();
     tr.sample();
-    auto owner = [&](int fd) {
-        const auto c = conn_at(tr.snapshot(), 17, peer::local_port(fd));
-        return c ? c->pid : -2;
-    };
+    auto owner = [&](int fd) { return owner_of(tr.snapshot(), fd); };
     EXPECT_EQ(owner(known), 1200);
     EXPECT_EQ(owner(unowned), -1);
 
@@ -508,16 +491,14 @@ TEST_F(TrackerProcTree, DescriptorsAreRescannedOnlyWhenNeeded) {
     // A new unknown socket does, once 2 seconds have passed; the walk finds both.
     const int fresh = udp_socket();
     own(1400, 3, inode_of(fresh));
-    peer::wait_due(tr);
-    tr.sample();
+    next(tr);
     EXPECT_EQ(owner(fresh), 1400);
     EXPECT_EQ(owner(unowned), 1300);
 
     // Right after a walk, another new socket waits for the next one.
     const int soon = udp_socket();
     own(1500, 3, inode_of(soon));
-    peer::wait_due(tr);
-    tr.sample();
+    next(tr);
     EXPECT_EQ(owner(soon), -1);
     EXPECT_EQ(tr.snapshot().unmapped, 1);
     for (int fd : {known, unowned, fresh, soon}) close(fd);
@@ -530,16 +511,13 @@ TEST_F(TrackerProcTree, ReusedPidIsNotTheSameProcess) {
     tr.set_resolve(false);
     tr.sample();
     ASSERT_TRUE(peer::exchange(far));
-    peer::wait_due(tr);
-    tr.sample();
-    ASSERT_TRUE(row_of(tr.snapshot(), 1200));
-    EXPECT_EQ(row_of(tr.snapshot(), 1200)->rx_total, peer::kDown);
+    const auto before = row_of(next(tr), 1200);
+    ASSERT_TRUE(before);
+    EXPECT_EQ(before->rx_total, peer::kDown);
     close(far);
 
     auto exited_after_sample = [&] {
-        peer::wait_due(tr);
-        tr.sample();
-        const auto p = row_of(tr.snapshot(), 1200);
+        const auto p = row_of(next(tr), 1200);
         return p ? int(p->exited) : -1;
     };
     // Another process now has pid 1200: it started at another time.

@@ -86,15 +86,15 @@ TEST(WifiReplies, StationDump) {
     const std::string b = msg(kFam, kMulti,
                               station(-45, attr(5, raw(24019u)) + attr(1, raw<uint16_t>(1)),
                                       attr(1, raw<uint16_t>(65535)), 0x8000 | 21));
+    auto fields = [](const net::Interface& i) {
+        return std::to_string(i.signal_dbm) + " " + std::to_string(i.tx_bitrate_kbps) + " " +
+               std::to_string(i.rx_bitrate_kbps);
+    };
     net::Interface r;
     EXPECT_TRUE(walk(a, wifi::Reply::Station, r)) << "multi-part without done goes on";
-    EXPECT_EQ(r.signal_dbm, -70);
-    EXPECT_EQ(r.tx_bitrate_kbps, 54000);
-    EXPECT_EQ(r.rx_bitrate_kbps, 866700);
+    EXPECT_EQ(fields(r), "-70 54000 866700");
     EXPECT_TRUE(walk(b, wifi::Reply::Station, r));
-    EXPECT_EQ(r.signal_dbm, -45) << "the last station read wins";
-    EXPECT_EQ(r.tx_bitrate_kbps, 2401900);
-    EXPECT_EQ(r.rx_bitrate_kbps, 6553500);
+    EXPECT_EQ(fields(r), "-45 2401900 6553500") << "the last station read wins";
 
     // Several stations and done in one datagram.
     net::Interface s;
@@ -187,17 +187,23 @@ struct ScriptedChannel : wifi::Channel {
     }
 };
 
+// Runs one query over a channel that answers with `replies`; returns what was sent.
+std::vector<Bytes> converse(std::deque<std::string> replies, net::Interface& r,
+                            const std::string& root = testsupport::fixture("wifi")) {
+    ScriptedChannel ch;
+    ch.replies = std::move(replies);
+    wifi::query_over(ch, r, root);
+    return ch.sent;
+}
+
 TEST(WifiConversation, FamilyCacheSequencesAndFallback) {
     // The fixture's /proc/net/wireless gives wlan0 -56 dBm.
-    const std::string root = testsupport::fixture("wifi");
     wifi::forget_family();
-    ScriptedChannel ch;
-    ch.replies = {msg(16, 0, attr(1, raw(kFam))),
-                  msg(kFam, 0, attr(52, "home") + attr(38, raw(2437u))),
-                  msg(kFam, kMulti, station(-52, attr(1, raw<uint16_t>(720)), "")), kDone};
-    net::Interface r = wlan0();
-    wifi::query_over(ch, r, root);
-    EXPECT_EQ(ch.sent,
+    net::Interface r = wlan0(), s = wlan0(), t = wlan0(), u = wlan0(0);
+    EXPECT_EQ(converse({msg(16, 0, attr(1, raw(kFam))),
+                        msg(kFam, 0, attr(52, "home") + attr(38, raw(2437u))),
+                        msg(kFam, kMulti, station(-52, attr(1, raw<uint16_t>(720)), "")), kDone},
+                       r),
               (std::vector<Bytes>{wifi::family_request(1), wifi::interface_request(kFam, 2, 3),
                                   wifi::station_request(kFam, 3, 3)}));
     EXPECT_EQ(wifi::cached_family(), kFam);
@@ -206,30 +212,19 @@ TEST(WifiConversation, FamilyCacheSequencesAndFallback) {
 
     // Cached id: numbering restarts at 1. A disconnected card's empty dump leaves the
     // signal to the legacy table.
-    ScriptedChannel again;
-    again.replies = {msg(kFam, 0, attr(38, raw(5200u))), kDone};
-    net::Interface s = wlan0();
-    wifi::query_over(again, s, root);
-    EXPECT_EQ(again.sent, (std::vector<Bytes>{wifi::interface_request(kFam, 1, 3),
-                                              wifi::station_request(kFam, 2, 3)}));
+    EXPECT_EQ(converse({msg(kFam, 0, attr(38, raw(5200u))), kDone}, s),
+              (std::vector<Bytes>{wifi::interface_request(kFam, 1, 3),
+                                  wifi::station_request(kFam, 2, 3)}));
     EXPECT_EQ(s.signal_dbm, -56);
 
     // No nl80211: an error is not cached and only the legacy table answers.
     wifi::forget_family();
-    ScriptedChannel none;
-    none.replies = {msg(2, 0, raw(-2))};
-    net::Interface t = wlan0();
-    wifi::query_over(none, t, root);
-    EXPECT_EQ(none.sent.size(), 1u);
+    EXPECT_EQ(converse({msg(2, 0, raw(-2))}, t).size(), 1u);
     EXPECT_EQ(wifi::cached_family(), 0);
     EXPECT_EQ(t.signal_dbm, -56);
 
     // Without an interface index only the family is asked for; no legacy file, no signal.
-    ScriptedChannel no_index;
-    no_index.replies = {msg(16, 0, attr(1, raw(kFam)))};
-    net::Interface u = wlan0(0);
-    wifi::query_over(no_index, u, "/nonexistent");
-    EXPECT_EQ(no_index.sent.size(), 1u);
+    EXPECT_EQ(converse({msg(16, 0, attr(1, raw(kFam)))}, u, "/nonexistent").size(), 1u);
     EXPECT_EQ(u.signal_dbm, 0);
 }
 
@@ -240,8 +235,6 @@ TEST(WifiScan, OnlyWirelessRecordsGetSignal) {
     EXPECT_EQ(cli::interface_line(list[0]).find("signal="), std::string::npos);
     EXPECT_NE(cli::interface_line(list[1]).find(" signal=-56"), std::string::npos);
     EXPECT_EQ(list[1].hw.txqueuelen, 1000);
-    list[1].ssid = "caf\xC3\xA9\x1B[2J";
-    EXPECT_NE(cli::interface_line(list[1]).find(" ssid=caf\xC3\xA9\\x1B[2J "), std::string::npos);
 
     // The benchmark's basic scan leaves the wireless and hardware queries out.
     auto basic = net::scan_interfaces(testsupport::fixture("wifi"), {}, net::Details::Basic);
