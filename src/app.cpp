@@ -103,11 +103,7 @@ int App::run(int, char**) {
     if (m_settings.tab == 4) gpu::restart_intro();
 
     start_sampler();
-    if (ruvasto::pending(m_crash_report)) {
-        m_crash_pending = true;
-        logger::info("crash report from an earlier run: " + ruvasto::report_path());
-        // FIXME: the dialog that offers to send or discard the report comes with the dialogs.
-    }
+    offer_crash_report();
 
     loop();
 

@@ -270,6 +270,8 @@ public:
     // ---- settings panel and dialogs (view_settings) ----
     void open_settings(int tab);
     void confirm(const std::string& text, const std::string& ok, std::function<void()> act);
+    // A report left by an earlier crash opens the dialog that sends or discards it.
+    void offer_crash_report();
     void over_click(const Hit& hit, double x, double y);
     void paint_settings(cairo_t* cr, double w, double h);
     void paint_languages(cairo_t* cr, double w, double h);

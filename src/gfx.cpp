@@ -567,6 +567,25 @@ double text_width(cairo_t* cr, const std::string& s, double size, bool bold) {
     return w;
 }
 
+double wrapped(cairo_t* cr, const std::string& s, double x, double y, double w, const Rgba* c,
+               const TextStyle& st) {
+    if (s.empty() || w <= 0) return 0;
+    TextStyle plain = st;
+    plain.max_w = 0;
+    PangoLayout* layout = make_layout(cr, s, plain);
+    pango_layout_set_width(layout, static_cast<int>(w * PANGO_SCALE));
+    pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+    double lw, lh;
+    layout_size(layout, &lw, &lh);
+    if (c) {
+        cairo_move_to(cr, x, y);
+        set(cr, *c);
+        pango_cairo_show_layout(cr, layout);
+    }
+    g_object_unref(layout);
+    return lh;
+}
+
 double rainbow_text(cairo_t* cr, const std::string& s, double x, double y, double size, bool dark) {
     if (s.empty()) return 0;
     PangoLayout* layout = pango_cairo_create_layout(cr);

@@ -83,6 +83,10 @@ double text(cairo_t* cr, const std::string& s, double x, double y, const Rgba& c
 double caption(cairo_t* cr, const std::string& s, double x, double y, const Palette& p,
                const Rgba* color = nullptr);
 double text_width(cairo_t* cr, const std::string& s, double size, bool bold);
+// Word-wrapped to `w` (st.max_w and st.align are ignored); returns the height. A null
+// colour only measures.
+double wrapped(cairo_t* cr, const std::string& s, double x, double y, double w, const Rgba* c,
+               const TextStyle& st);
 double rainbow_text(cairo_t* cr, const std::string& s, double x, double y, double size, bool dark);
 double rate_width(cairo_t* cr, double size, bool bold, bool bits);
 double bytes_width(cairo_t* cr, double size, bool bold);

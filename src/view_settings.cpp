@@ -9,6 +9,7 @@
 #include "l10n.h"
 #include "logger.h"
 #include "paths.h"
+#include "ruvasto.h"
 
 #include <algorithm>
 #include <cstring>
@@ -300,9 +301,8 @@ void App::paint_tooltip(cairo_t* cr) {
 }
 
 // ---- settings panel and dialogs -------------------------------------------------------
-// FIXME: the panel's tabs, the languages panel and the crash report's sending arrive with
-// their own work; until then the panel is an empty sheet with a close path (Escape or a
-// click beside it).
+// FIXME: the panel's tabs and the languages panel arrive with their own work; until then
+// the panel is an empty sheet with a close path (Escape or a click beside it).
 
 void App::open_settings(int tab) {
     m_set_scroll = 0;
@@ -320,8 +320,28 @@ void App::confirm(const std::string& text, const std::string& ok, std::function<
     m_over_dirty = true;
 }
 
+void App::offer_crash_report() {
+    if (!ruvasto::pending(m_crash_report)) return;
+    m_crash_pending = true;
+    logger::info("crash report from an earlier run: " + ruvasto::report_path());
+    if (m_menu.open) close_menu();
+    m_modal = Modal::Crash;
+    m_dirty = m_over_dirty = true;
+}
+
 void App::over_click(const Hit& hit, double, double) {
-    if (m_modal == Modal::Confirm && (hit.id == "conf:ok" || hit.id == "conf:no")) {
+    if (m_modal == Modal::Crash && (hit.id == "conf:ok" || hit.id == "conf:no")) {
+        m_modal = Modal::None;
+        m_crash_pending = false;
+        m_crash_report.clear();
+        if (hit.id == "conf:ok") {
+            logger::info("crash report: user chose send");
+            ruvasto::send(logger::file_path());
+        } else {
+            logger::info("crash report: user chose discard");
+            ruvasto::discard();
+        }
+    } else if (m_modal == Modal::Confirm && (hit.id == "conf:ok" || hit.id == "conf:no")) {
         m_modal = Modal::None;
         auto act = std::move(m_confirm_act);
         m_confirm_act = nullptr;
@@ -351,29 +371,41 @@ void App::paint_confirm(cairo_t* cr, double w, double h, bool crash) {
     cairo_rectangle(cr, 0, 0, w, h);
     cairo_set_source_rgba(cr, 0, 0, 0, 0.45);
     cairo_fill(cr);
-    const double pw = std::min(w - 40, 520.0), ph = crash ? 200 : 150;
-    const double x = (w - pw) / 2, y = (h - ph) / 2;
+
+    gfx::TextStyle head;
+    head.size = 14;
+    head.bold = true;
+    gfx::TextStyle body;
+    body.size = 12.5;
+    const std::string title = crash ? L10n::tr("crash.title") : m_confirm_text;
+    const std::string text = crash ? L10n::tr("crash.text") : std::string();
+    // The panel grows with its texts, which are much longer in some languages.
+    const double pw = std::min(w - 40, 520.0), tw = pw - 48;
+    const double head_h = gfx::wrapped(cr, title, 0, 0, tw, nullptr, head);
+    const double body_h = gfx::wrapped(cr, text, 0, 0, tw, nullptr, body);
+    const double ph = 24 + head_h + (body_h > 0 ? 12 + body_h : 0) + 28 + 36 + 24;
+    const double x = (w - pw) / 2, y = std::max(20.0, (h - ph) / 2);
+
     gfx::rounded(cr, x, y + 6, pw, ph, 16);
     cairo_set_source_rgba(cr, 0, 0, 0, 0.35);
     cairo_fill(cr);
     gfx::rounded(cr, x, y, pw, ph, 16);
-    gfx::set(cr, p.panel_top);
+    cairo_pattern_t* grad = cairo_pattern_create_linear(0, y, 0, y + ph);
+    cairo_pattern_add_color_stop_rgba(grad, 0, p.panel_top.r, p.panel_top.g, p.panel_top.b,
+                                      p.panel_top.a);
+    cairo_pattern_add_color_stop_rgba(grad, 1, p.panel_bottom.r, p.panel_bottom.g,
+                                      p.panel_bottom.b, p.panel_bottom.a);
+    cairo_set_source(cr, grad);
     cairo_fill_preserve(cr);
+    cairo_pattern_destroy(grad);
     gfx::set(cr, p.panel_edge);
     cairo_set_line_width(cr, 1);
     cairo_stroke(cr);
     m_over_hits.push_back(Hit{x, y, pw, ph, "conf:panel", 0, ""});
 
-    gfx::TextStyle st;
-    st.size = 14;
-    st.bold = true;
-    st.max_w = pw - 48;
-    gfx::text(cr, crash ? L10n::tr("crash.title") : m_confirm_text, x + 24, y + 24, p.text, st);
-    if (crash) {
-        st.size = 12.5;
-        st.bold = false;
-        gfx::text(cr, L10n::tr("crash.text"), x + 24, y + 56, p.dim, st);
-    }
+    gfx::wrapped(cr, title, x + 24, y + 24, tw, &p.text, head);
+    if (body_h > 0) gfx::wrapped(cr, text, x + 24, y + 24 + head_h + 12, tw, &p.dim, body);
+
     // Buttons from the right: the confirming one first, the other to its left.
     const std::string ok = crash ? L10n::tr("crash.send") : m_confirm_ok;
     const std::string no = L10n::tr(crash ? "crash.discard" : "btn.cancel");
