@@ -166,7 +166,8 @@ TEST(FrameMenu, PlacementAndWidth) {
         ui.app.open_menu(c.ax, c.ay, entries(c.entries, c.separators));
         ui.paint();
         const App::MenuBox b = ui.app.menu_box(Scratch().cr);
-        EXPECT_EQ(std::tie(b.x, b.y, b.w, b.h), std::tie(c.x, c.y, c.w, c.h)) << c.what;
+        EXPECT_EQ(std::make_tuple(b.x, b.y, b.w, b.h), std::make_tuple(c.x, c.y, c.w, c.h))
+            << c.what;
         if (c.entries > 0) {
             const auto first = ui.find("menu:0");
             ASSERT_TRUE(first) << c.what;
