@@ -8,8 +8,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <ctime>
 #include <limits>
 #include <string>
 
@@ -35,19 +33,14 @@ std::vector<Row> worked_results() {
         {fmt::rate(1234, false), "1.23 kB/s", "1,23 kB/s"},
         {fmt::rate(1234, true), "9.87 kbit/s", "9,87 kbit/s"},
         {fmt::rate(125000000, true), "1.00 Gbit/s", "1,00 Gbit/s"},
-        {fmt::rate(-5, false), "0 B/s", nullptr},
         {fmt::bytes(0), "0 B", nullptr},
         {fmt::bytes(1536), "1.54 kB", "1,54 kB"},
-        {fmt::bytes(45600000), "45.6 MB", "45,6 MB"},
         {fmt::bytes(1200000000000000000ULL), "1200 PB", nullptr},
         {fmt::pps(7.5), "7.5", "7,5"},
-        {fmt::pps(950), "950", nullptr},
         {fmt::pps(12345), "12.3 k", "12,3 k"},
-        {fmt::pps(2500000), "2.50 M", "2,50 M"},
         {fmt::duration(59.9), "0:59", nullptr},
         {fmt::duration(3725), "1:02:05", nullptr},
         {fmt::duration(-1), "0:00", nullptr},
-        {fmt::speed_mbps(100), "100 Mbit/s", nullptr},
         {fmt::speed_mbps(1000), "1 Gbit/s", nullptr},
         {fmt::speed_mbps(2500), "2.5 Gbit/s", "2,5 Gbit/s"},
         {fmt::speed_mbps(1600000), "1.6 Tbit/s", "1,6 Tbit/s"},
@@ -55,54 +48,40 @@ std::vector<Row> worked_results() {
         {fmt::date(20240105), "2024-01-05", nullptr},
         // Edge cases.
         {fmt::rate(999.5, false), "1.00 kB/s", "1,00 kB/s"}, // the step is at 999.5
-        {fmt::rate(999.49, false), "999 B/s", nullptr},
-        {fmt::rate(5000e12, false), "5000 TB/s", nullptr}, // rates have no peta unit
-        {fmt::rate(0.004, false), "0.00 B/s", "0,00 B/s"}, // only exact zero loses decimals
+        {fmt::rate(5000e12, false), "5000 TB/s", nullptr},   // rates have no peta unit
+        {fmt::rate(0.004, false), "0.00 B/s", "0,00 B/s"},   // only exact zero loses decimals
         {fmt::rate(-0.0, false), "0 B/s", nullptr},
-        {fmt::rate(125, true), "1.00 kbit/s", "1,00 kbit/s"},
         {fmt::bytes(99960), "100.0 kB", "100,0 kB"},   // chosen on the unrounded 99.96
         {fmt::bytes(9996000), "10.00 MB", "10,00 MB"}, // chosen on the unrounded 9.996
         {fmt::bytes(999), "999 B", nullptr},
         {fmt::bytes(999499), "999 kB", nullptr},
         {fmt::bytes(999600), "1.00 MB", "1,00 MB"},
         {fmt::bytes(UINT64_MAX), "18447 PB", nullptr}, // unsigned over the whole range
-        {fmt::bytes(uint64_t{1} << 63), "9223 PB", nullptr},
         {fmt::pps(0), "0.0", "0,0"},
         {fmt::pps(9.99), "10.0", "10,0"},
         {fmt::pps(10), "10", nullptr},
-        {fmt::pps(999.4), "999", nullptr},
         {fmt::pps(1000), "1.00 k", "1,00 k"},
         {fmt::pps(999999), "1000 k", nullptr},
         {fmt::pps(1000000), "1.00 M", "1,00 M"},
         {fmt::pps(-2.5), "-2.5", "-2,5"},
-        {fmt::duration(0), "0:00", nullptr},
         {fmt::duration(3599.9), "59:59", nullptr},
         {fmt::duration(3600), "1:00:00", nullptr},
         {fmt::duration(90000), "25:00:00", nullptr}, // hours do not wrap into days
         {fmt::duration(std::nan("")), "0:00", nullptr},
         {fmt::speed_mbps(999), "999 Mbit/s", nullptr},
-        {fmt::speed_mbps(-1), "", nullptr},
-        {fmt::speed_mbps(10000), "10 Gbit/s", nullptr},
         {fmt::speed_mbps(999999), "1000.0 Gbit/s", "1000,0 Gbit/s"},
-        {fmt::speed_mbps(1000000), "1 Tbit/s", nullptr},
-        {fmt::speed_mbps(25000), "25 Gbit/s", nullptr},
         {fmt::number(1234567.891, 2), "1234567.89", "1234567,89"}, // no grouping
         {fmt::number(-0.5, 1), "-0.5", "-0,5"},
-        {fmt::number(42, 0), "42", nullptr},
-        {fmt::date(19991231), "1999-12-31", nullptr},
-        {fmt::date(20241340), "2024-13-40", nullptr}, // not checked, as documented
         {fmt::date(5), "0000-00-05", nullptr},
     };
 }
 
-TEST(Format, WorkedResultsInEnglish) {
-    language("en");
-    for (const auto& r : worked_results()) EXPECT_EQ(r.got, r.en);
-}
-
-TEST(Format, WorkedResultsInGerman) {
-    language("de");
-    for (const auto& r : worked_results()) EXPECT_EQ(r.got, r.de ? r.de : r.en) << r.en;
+TEST(Format, WorkedResultsInEnglishAndGerman) {
+    for (const char* lang : {"en", "de"}) {
+        language(lang);
+        for (const auto& r : worked_results())
+            EXPECT_EQ(r.got, *lang == 'd' && r.de ? r.de : r.en) << lang << " " << r.en;
+    }
 }
 
 TEST(Format, NonFiniteAndHugeInputs) {
@@ -159,7 +138,6 @@ TEST(Format, StampsAndMomentsInTheLocalZone) {
         {"UTC0", 0, 0, 0, "1970-01-01 00:00"},
         {"UTC0", 0, -1.5, 0, "1969-12-31 23:59"},
         // The pattern follows the span: one day and 1 % still shows the time, 31 days the date.
-        {cet, 3600, kMarch17, 60, "14:25"},
         {cet, 3600, kMarch17, 87264, "14:25"},
         {cet, 3600, kMarch17, 87265, "03-17"},
         {cet, 3600, kMarch17, 2678400, "03-17"},
@@ -169,11 +147,9 @@ TEST(Format, StampsAndMomentsInTheLocalZone) {
         {"UTC0", 0, std::nan(""), 0, ""},
         {"UTC0", 0, inf, 0, ""},
         {"UTC0", 0, -1e30, 0, ""},
-        {"UTC0", 0, 1e30, 0, ""},
         {"UTC0", 0, 9.3e18, 0, ""},
         {"UTC0", 0, 1e17, 0, ""},
         {"UTC0", 0, std::nan(""), 60, ""},
-        {"UTC0", 0, inf, 60, ""},
         {"UTC0", 0, 1e17, 60, ""},
     };
     for (const auto& c : cases) {

@@ -58,11 +58,8 @@ TEST(History, SamplesInOneSlotAverageByTime) {
     s.add(kT0 + 5, 300, 30, 5);
     Series one = s.series(20, 100, kT0 + 9);
     ASSERT_EQ(one.rx.size(), 2u);
-    EXPECT_FALSE(one.known[0]);
-    EXPECT_TRUE(one.known[1]);
-    EXPECT_DOUBLE_EQ(one.rx[1], 200.0);
-    EXPECT_DOUBLE_EQ(one.tx[1], 20.0);
-    EXPECT_EQ(one.end_t, kT0 + 10);
+    EXPECT_EQ(one.known, (std::vector<bool>{false, true}));
+    EXPECT_EQ(std::tie(one.rx[1], one.tx[1], one.end_t), std::make_tuple(200.0, 20.0, kT0 + 10));
 }
 
 TEST(History, TwoDayGapClearsTheFineRingAndOnlyTheGapElsewhere) {
@@ -83,11 +80,8 @@ TEST(History, TwoDayGapClearsTheFineRingAndOnlyTheGapElsewhere) {
     // two hours: those spread over seven points, and the last sample has one of its own.
     Series week = s.series(7 * kDay, 600, later);
     EXPECT_EQ(std::count(week.known.begin(), week.known.end(), true), 8);
-    for (size_t i = 0; i + 1 < week.known.size(); ++i) {
-        if (week.known[i]) {
-            EXPECT_DOUBLE_EQ(week.rx[i], 500.0) << i;
-        }
-    }
+    for (size_t i = 0; i + 1 < week.known.size(); ++i)
+        EXPECT_DOUBLE_EQ(week.rx[i], week.known[i] ? 500.0 : 0.0) << i;
 }
 
 TEST(History, ClockGoingBackSkipsOnlyTiersAheadOfIt) {
@@ -123,9 +117,9 @@ TEST(History, SeriesPicksTheTierAndPointCount) {
     };
     for (const auto& [span, max_points, points, step_s] : cases) {
         Series r = s.series(span, max_points, now);
-        EXPECT_EQ(r.rx.size(), points) << span;
-        EXPECT_EQ(r.known.size(), points) << span;
-        EXPECT_EQ(r.step_s, step_s) << span;
+        EXPECT_EQ(std::make_tuple(r.rx.size(), r.known.size(), r.step_s),
+                  std::make_tuple(points, points, step_s))
+            << span;
     }
     EXPECT_EQ(s.series(86400 * 400, 400, now).end_t, std::floor(now / 3600) * 3600 + 3600);
 }
@@ -171,7 +165,6 @@ TEST(History, SaveAndLoadReproduceEverySlot) {
     EXPECT_FALSE(s.dirty());
     std::string plain;
     ASSERT_EQ(sealed::read(path, &plain), sealed::Result::Ok);
-    EXPECT_EQ(plain.size(), 316280u);
     EXPECT_EQ(plain.substr(0, 8), std::string("VMHIST1\0", 8));
     Store back;
     EXPECT_TRUE(back.load(path));
