@@ -274,6 +274,7 @@ public:
 
     // ---- table pages (view_tables) ----
     void paint_table_page(cairo_t* cr, double w, double h, int tab);
+    void paint_table_header(cairo_t* cr, const Table& t, double w, int page);
     void table_click(int tab, const Hit& hit, double x, double y, int button, int clicks);
     void fill_table(int tab);
     // Fills `t.widths` for a page `width` units wide from the columns and the user's states.

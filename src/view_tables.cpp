@@ -1,9 +1,10 @@
 // The three table pages (connections, programs, destinations): one model, one width layout,
 // one stable sort, one filter test and the user's column states.
 //
-// Sections: helpers · filter · layout · sorting · column states · page stubs.
+// Sections: helpers · filter · layout · sorting · column states · page, header and clicks.
 
 #include "app.h"
+#include "l10n.h"
 
 #include <algorithm>
 #include <cctype>
@@ -217,11 +218,100 @@ void App::store_columns(int page) {
     save_later();
 }
 
-// ---- page stubs -----------------------------------------------------------------------
-// FIXME: painting, clicks and the page contents arrive with the next steps.
+// ---- page -----------------------------------------------------------------------------
+// FIXME: the filter field, chips, rows, footer and page contents arrive with the next steps.
 
-void App::paint_table_page(cairo_t*, double, double, int) {}
-void App::table_click(int, const Hit&, double, double, int, int) {}
+void App::paint_table_page(cairo_t* cr, double w, double, int page) {
+    Table& t = table_of(page);
+    layout_table(t, w, page);
+    paint_table_header(cr, t, w, page);
+}
+
+// Header band: titles with their direction arrows, the sort chevron, and one resize handle
+// on each column's right edge.
+void App::paint_table_header(cairo_t* cr, const Table& t, double w, int page) {
+    const double top = table_top(page);
+    const double mid = top + 17;
+    gfx::card(cr, 8, top, w - 16, 34, m_pal, false);
+    const std::string tip = L10n::tr("tip.columns");
+    double x = 22;
+    for (size_t i = 0; i < t.cols.size() && i < t.widths.size(); ++i) {
+        const Column& c = t.cols[i];
+        const double cw = t.widths[i];
+        if (cw <= 0) continue;
+        const bool sorted =
+            c.key == t.sort_key || (t.sort_key == "rate" && (c.key == "rx" || c.key == "tx"));
+        gfx::TextStyle st;
+        st.size = 11.5;
+        st.bold = true;
+        st.middle = true;
+        const double chevron = sorted ? 14 : 0;
+        const double arrow = c.arrow != 0 ? 13 : 0;
+        st.max_w = std::max(1.0, cw - 20 - arrow - chevron);
+        const double tw = std::min(gfx::text_width(cr, c.title, st.size, true), st.max_w);
+        const double tx = c.right ? x + cw - 10 - tw : x + 10 + arrow;
+        const double lead = c.right ? tx - chevron - arrow : x + 10;
+        if (c.arrow != 0)
+            gfx::arrow(cr, lead + 4.5, mid, 9, c.arrow > 0, c.arrow > 0 ? m_pal.up : m_pal.down);
+        gfx::text(cr, c.title, tx, mid, sorted ? m_pal.text_strong : m_pal.dim, st);
+        if (sorted) {
+            // Points down while descending, up while ascending.
+            const double cx = c.right ? tx - 7 : tx + tw + 8;
+            const double dy = t.desc ? 1 : -1;
+            cairo_move_to(cr, cx - 3.5, mid - dy);
+            cairo_line_to(cr, cx, mid + dy);
+            cairo_line_to(cr, cx + 3.5, mid - dy);
+            cairo_set_line_width(cr, 1.6);
+            cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+            gfx::set(cr, m_pal.accent);
+            cairo_stroke(cr);
+        }
+        m_hits.push_back({x, top, cw, 34, "tbl:head:" + c.key, static_cast<int>(i), tip});
+
+        const std::string edge = "tbl:resize:" + c.key;
+        const bool hot =
+            m_hover == edge || (m_col_drag && m_col_page == page && m_col_key == c.key);
+        const double lw = hot ? 3 : 1, lh = hot ? 22 : 16;
+        cairo_rectangle(cr, x + cw - lw / 2, mid - lh / 2, lw, lh);
+        gfx::set(cr, hot ? m_pal.accent : m_pal.panel_edge);
+        cairo_fill(cr);
+        m_hits.push_back({x + cw - 5, top, 10, 34, edge, static_cast<int>(i), tip});
+        x += cw;
+    }
+}
+
+void App::table_click(int page, const Hit& hit, double, double, int button, int) {
+    if (page < 1 || page > 3) return;
+    Table& t = table_of(page);
+    auto column = [&](const std::string& key) -> int {
+        for (size_t i = 0; i < t.cols.size(); ++i)
+            if (t.cols[i].key == key) return static_cast<int>(i);
+        return -1;
+    };
+    if (hit.id.rfind("tbl:head:", 0) == 0 && button == 1) {
+        const std::string key = hit.id.substr(9);
+        const int i = column(key);
+        if (i < 0) return;
+        if (t.sort_key == key) {
+            t.desc = !t.desc;
+        } else {
+            t.sort_key = key;
+            t.desc = t.cols[static_cast<size_t>(i)].right;
+        }
+        std::string& sort = page == 1   ? m_settings.conn_sort
+                            : page == 2 ? m_settings.proc_sort
+                                        : m_settings.dest_sort;
+        bool& desc = page == 1   ? m_settings.conn_desc
+                     : page == 2 ? m_settings.proc_desc
+                                 : m_settings.dest_desc;
+        sort = t.sort_key;
+        desc = t.desc;
+        save_later();
+        sort_table(t);
+        m_dirty = true;
+    }
+}
+
 void App::fill_table(int) {}
 
 Table& App::table_of(int tab) {

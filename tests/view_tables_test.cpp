@@ -1,6 +1,7 @@
 // Table mechanics: width layout and hiding order, the stable sort and its tie rules, the
 // stored column states and the filter test.
 #include "app.h"
+#include "support/ui.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -186,6 +187,32 @@ TEST(TableFilter, MatchesCellsTooltipAndProcessNumbers) {
     for (const auto& c : cases) {
         EXPECT_EQ(matches(conn, c.filter), c.conn) << c.filter;
         EXPECT_EQ(matches(pair, c.filter), c.pair) << c.filter;
+    }
+}
+
+TEST(TableInput, HeaderClicksSortAndAreStored) {
+    testsupport::Ui ui;
+    ui.app.m_settings.tab = 1;
+    ui.app.m_conn.cols = conn_columns();
+    ui.app.m_conn.cols[8].right = true; // "rx"
+    ui.app.m_conn.rows = {row("1|1|", {"b"}, {kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, 5}),
+                          row("2|2|", {"A"}, {kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, 9})};
+    const struct {
+        const char* key;
+        const char* sort;
+        bool desc;
+        const char* first;
+    } steps[] = {{"prog", "prog", false, "2|2|"}, // a left-aligned column: ascending first
+                 {"prog", "prog", true, "1|1|"},
+                 {"rx", "rx", true, "2|2|"}}; // a right-aligned one: descending first
+    for (const auto& s : steps) {
+        ui.paint();
+        const auto h = ui.find(std::string("tbl:head:") + s.key);
+        ASSERT_TRUE(h) << s.key;
+        ui.click(h->x + h->w / 2, h->y + h->h / 2);
+        EXPECT_EQ(ui.app.m_settings.conn_sort, s.sort);
+        EXPECT_EQ(ui.app.m_settings.conn_desc, s.desc) << s.key;
+        EXPECT_EQ(ui.app.m_conn.rows[0].id, s.first) << s.key;
     }
 }
 
