@@ -280,7 +280,7 @@ void App::paint_table_header(cairo_t* cr, const Table& t, double w, int page) {
     }
 }
 
-void App::table_click(int page, const Hit& hit, double, double, int button, int) {
+void App::table_click(int page, const Hit& hit, double x, double, int button, int) {
     if (page < 1 || page > 3) return;
     Table& t = table_of(page);
     auto column = [&](const std::string& key) -> int {
@@ -288,7 +288,18 @@ void App::table_click(int page, const Hit& hit, double, double, int button, int)
             if (t.cols[i].key == key) return static_cast<int>(i);
         return -1;
     };
-    if (hit.id.rfind("tbl:head:", 0) == 0 && button == 1) {
+    if (hit.id.rfind("tbl:resize:", 0) == 0 && button == 1) {
+        const std::string key = hit.id.substr(11);
+        const int i = column(key);
+        if (i < 0) return;
+        m_col_drag = true;
+        m_col_page = page;
+        m_col_key = key;
+        m_col_x0 = x;
+        const auto ui = static_cast<size_t>(i);
+        m_col_w0 = ui < t.widths.size() && t.widths[ui] > 0 ? t.widths[ui] : t.cols[ui].min_w;
+        m_dirty = true;
+    } else if (hit.id.rfind("tbl:head:", 0) == 0 && button == 1) {
         const std::string key = hit.id.substr(9);
         const int i = column(key);
         if (i < 0) return;

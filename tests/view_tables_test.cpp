@@ -216,4 +216,29 @@ TEST(TableInput, HeaderClicksSortAndAreStored) {
     }
 }
 
+TEST(TableInput, DraggedWidthIsStoredAndReloaded) {
+    testsupport::Ui ui;
+    ui.app.m_settings.tab = 1;
+    ui.app.m_conn.cols = conn_columns();
+    ui.paint();
+    const double before = ui.app.m_conn.widths[3];
+    for (const auto& [dx, want] : {std::pair{40.0, before + 40}, std::pair{-1000.0, 48.0}}) {
+        const auto edge = ui.find("tbl:resize:host");
+        ASSERT_TRUE(edge);
+        const double x = edge->x + 5, y = edge->y + 17;
+        ui.press(x, y);
+        ui.move(x + dx, y);
+        SDL_Event up{};
+        up.type = SDL_MOUSEBUTTONUP;
+        up.button.button = SDL_BUTTON_LEFT;
+        ui.app.handle(up);
+        ui.paint();
+        EXPECT_NEAR(ui.app.m_conn.widths[3], want, 1) << dx;
+    }
+    EXPECT_EQ(ui.app.m_settings.cols_conn, "host=48/0;");
+    ui.app.m_colstate[1].clear();
+    ui.app.load_columns();
+    EXPECT_EQ(ui.app.m_colstate[1]["host"].w, 48);
+}
+
 } // namespace
