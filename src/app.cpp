@@ -51,13 +51,14 @@ int App::run(int, char**) {
     m_interval = m_settings.interval_ms;
     m_tracker.set_resolve(m_settings.resolve_names);
 
-    m_conn.sort = m_settings.conn_sort;
+    m_conn.sort_key = m_settings.conn_sort;
     m_conn.desc = m_settings.conn_desc;
-    m_proc.sort = m_settings.proc_sort;
+    m_proc.sort_key = m_settings.proc_sort;
     m_proc.desc = m_settings.proc_desc;
-    m_dest.sort = m_settings.dest_sort;
+    m_dest.sort_key = m_settings.dest_sort;
     m_dest.desc = m_settings.dest_desc;
-    // FIXME: column layouts and the Snap permission check arrive with their pages.
+    load_columns();
+    // FIXME: the Snap permission check arrives with its panel.
 
     auto take_filter = [](TextField& f, const std::string& text) {
         f.text = text;

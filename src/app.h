@@ -82,7 +82,8 @@ struct TextField {
     bool focus = false;
 };
 
-// One line of a table page.
+// One line of a table page. `keys` holds one sort key per column; NaN sorts that column by
+// its text. `accent` 1 marks an active row, 2 paints its first cell in the warning colour.
 struct Row {
     std::string id;
     std::vector<std::string> cells;
@@ -92,12 +93,31 @@ struct Row {
     int accent = 0;
 };
 
-// The model of a table page. FIXME: columns and widths arrive with the table pages.
-struct Table {
-    std::vector<Row> rows;
-    std::string sort;
-    bool desc = true;
+// One column of a table page. `prio` 1..5 is the order of hiding when the window is too
+// narrow (5 first); 0 is never hidden automatically. `right` columns sort descending first.
+struct Column {
+    std::string key;
+    std::string title;
+    double weight = 0;
+    double min_w = 0;
+    bool right = false;
+    int arrow = 0; // -1 download, +1 upload
+    int prio = 0;
 };
+
+// The model of a table page; `widths` is laid out per paint, 0 for a hidden column.
+struct Table {
+    std::vector<Column> cols;
+    std::vector<Row> rows;
+    std::string sort_key;
+    bool desc = true;
+    std::string selected;
+    std::vector<double> widths;
+};
+
+// True when the row passes the filter text: case-insensitive substring of a cell or the
+// tooltip, or with "pid:" a process number between bars in the row id.
+bool matches(const Row& row, const std::string& filter);
 
 // The chart spans a user can choose, in seconds, and their short labels ("5 min", "1 h").
 inline constexpr std::array<int, 9> kSpans = {60,    300,    900,     3600,    43200,
@@ -254,11 +274,18 @@ public:
 
     // ---- table pages (view_tables) ----
     void paint_table_page(cairo_t* cr, double w, double h, int tab);
+    void paint_table_header(cairo_t* cr, const Table& t, double w, int page);
     void table_click(int tab, const Hit& hit, double x, double y, int button, int clicks);
     void fill_table(int tab);
+    // Fills `t.widths` for a page `width` units wide from the columns and the user's states.
+    void layout_table(Table& t, double width, int page);
+    static void sort_table(Table& t);
+    void load_columns();
     void store_columns(int page);
     Table& table_of(int tab);
     TextField* field_of(int tab);
+    // Where the page's table header begins: below the filter row, or below the country panel.
+    static double table_top(int tab) { return tab == 3 ? 200 : 52; }
 
     // ---- statistics page (view_stats) ----
     double paint_stats(cairo_t* cr, double w);
