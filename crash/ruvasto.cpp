@@ -144,12 +144,14 @@ size_t read_slot(int kind, char* out, size_t cap) {
         if (before & 1u) continue;
         size_t n = 0;
         while (n + 1 < cap && n < kSlot) {
-            char c = s.text[n].load(std::memory_order_relaxed);
+            // Acquire, not a fence (which ThreadSanitizer cannot follow): a byte of a newer
+            // rewrite brings that rewrite's odd sequence number along, so the check below
+            // sees it changed.
+            char c = s.text[n].load(std::memory_order_acquire);
             if (c == 0) break;
             out[n++] = c;
         }
         out[n] = 0;
-        std::atomic_thread_fence(std::memory_order_acquire);
         if (s.seq.load(std::memory_order_relaxed) == before) return n;
     }
     out[0] = 0;
@@ -435,10 +437,10 @@ void set_context(Context kind, const std::string& text) {
     Slot& s = g_slots[kind][idle];
     const unsigned seq = s.seq.load(std::memory_order_relaxed);
     s.seq.store(seq + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
+    // Release stores carry the odd number to any reader that sees one of these bytes.
     const size_t n = std::min(text.size(), kSlot - 1);
-    for (size_t i = 0; i < n; ++i) s.text[i].store(text[i], std::memory_order_relaxed);
-    s.text[n].store(0, std::memory_order_relaxed);
+    for (size_t i = 0; i < n; ++i) s.text[i].store(text[i], std::memory_order_release);
+    s.text[n].store(0, std::memory_order_release);
     s.seq.store(seq + 2, std::memory_order_release);
     g_live[kind].store(idle, std::memory_order_release);
 }
