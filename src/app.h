@@ -125,6 +125,11 @@ inline constexpr std::array<int, 9> kSpans = {60,    300,    900,     3600,    4
 std::string span_label(int seconds);
 // The sampling interval as the status bar shows it: "1 s", "1.5 s" ("1,5 s" in German).
 std::string interval_label(int ms);
+// A device's colour by kind, and the translation key of its state ("state.connected" ...).
+Rgba kind_color(net::Kind kind, const Palette& p);
+const char* state_key(const net::Interface& info);
+// The utilisation read-out of a card: "100 %", "72 %", "8.0 %"; empty without a link speed.
+std::string utilisation_label(double rate, int64_t speed_mbps);
 
 namespace gfx {
 // A segmented control (page tabs, span and mode switches): its width at `size` and its
@@ -271,6 +276,18 @@ public:
     void ov_press(const Hit& hit, double x, double y, int button, int clicks);
     void ov_release();
     void ov_motion(double x, double y);
+    void draw_hero(cairo_t* cr, double x, double y, double w, double h);
+    void draw_card(cairo_t* cr, const IfState& s, double x, double y, double w, double h, int seed,
+                   bool live);
+    double draw_card_expanded(cairo_t* cr, const IfState& s, double x, double y, double w,
+                              double h);
+    std::vector<IfState*> card_list();
+    double capacity_bps() const;
+    std::string device_summary(const IfState& s) const;
+    void device_menu(const std::string& name, double x, double y);
+    void toggle_expanded(const std::string& name);
+    double chip(cairo_t* cr, const std::string& s, double x, double cy, const Rgba& fg,
+                const Rgba& bg, double size);
 
     // ---- table pages (view_tables) ----
     void paint_table_page(cairo_t* cr, double w, double h, int tab);

@@ -768,6 +768,7 @@ double chart(cairo_t* cr, double x, double y, double w, double h, int n, const S
         gpu::chart(cr, c);
     } else {
         chart_curves(cr, x, y, pw, ph, n, get, maxv, p, o);
+        gpu::note_fallback(cr, x, y, pw, ph);
     }
     return maxv;
 }
