@@ -87,8 +87,9 @@ TEST_F(WindowX, StartsPaintsHoldsTheLockIsDrivenByKeysAndPointerAndEndsCleanly) 
     EXPECT_EQ(std::tie(g.x, g.y, g.w, g.h), std::make_tuple(200, 120, 1200, 760));
 
     // Dark theme: the window gradient runs from #161616 in the upper centre to #080808 at
-    // the edges; the page area is that gradient, not the black root and not blank.
-    uint32_t mid = x.pixel(g.x + g.w / 2, g.y + 200);
+    // the edges; the page area is that gradient, not the black root and not blank. (Window
+    // y 430 lies between the overview's total panel and its title line.)
+    uint32_t mid = x.pixel(g.x + g.w / 2, g.y + 430);
     EXPECT_NEAR(channel(mid, 16), 0x15, 3) << std::hex << mid;
     EXPECT_EQ(channel(mid, 16), channel(mid, 8));
     uint32_t corner = x.pixel(g.x + 3, g.y + g.h - 60);
