@@ -216,9 +216,8 @@ void render_chart(const Chart& c, const Palette& p, const SDL_Rect& view, double
     const double spacing = c.w / std::max(total - 2, 1);
     const double right = c.x + c.w;
     const double bottom = c.y + c.h;
-    const int group = spacing * k > 0.01
-                          ? std::max(1, static_cast<int>(std::lround(2 / (spacing * k))))
-                          : 200;
+    const int group =
+        spacing * k > 0.01 ? std::max(1, static_cast<int>(std::lround(2 / (spacing * k)))) : 200;
 
     // Point i sits (n - 1 - i) spacings left of the right edge, shifted by the part of
     // the interval still to come, so that the chart slides instead of jumping.
@@ -307,14 +306,18 @@ void render_tip(const Hover& h, const Palette& p, const SDL_Rect& view, bool add
 
     std::string label;
     const double age = (c.n - 1 - h.index) * c.step_s;
-    if (c.end_t > 0) label = fmt::moment(c.end_t - age, c.span_s);
-    else if (c.span_s > 86400) label = fmt::stamp(static_cast<double>(time(nullptr)) - age, true);
-    else label = "-" + fmt::duration(age);
+    if (c.end_t > 0)
+        label = fmt::moment(c.end_t - age, c.span_s);
+    else if (c.span_s > 86400)
+        label = fmt::stamp(static_cast<double>(time(nullptr)) - age, true);
+    else
+        label = "-" + fmt::duration(age);
     const std::string r1 = fmt::rate(h.rx, c.bits), r2 = fmt::rate(h.tx, c.bits);
-    const std::string key = label + "|" + r1 + "|" + r2 + "|" + std::to_string(k) +
-                            (p.dark ? "d" : "l");
+    const std::string key =
+        label + "|" + r1 + "|" + r2 + "|" + std::to_string(k) + (p.dark ? "d" : "l");
     if (key != g_tip_key || !g_tip) {
-        const int pw = static_cast<int>(std::ceil(150 * k)), ph = static_cast<int>(std::ceil(66 * k));
+        const int pw = static_cast<int>(std::ceil(150 * k)),
+                  ph = static_cast<int>(std::ceil(66 * k));
         cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, pw, ph);
         cairo_surface_set_device_scale(s, k, k);
         cairo_t* cr = cairo_create(s);
@@ -381,8 +384,8 @@ void render_meter(const Meter& m, const Palette& p, double t, double dt) {
         if (lit) c = m.scheme == 0 ? gfx::vu_color((i + 0.5) / m.segs, p) : m.color;
         const SDL_Color top = rgba_of(lit ? scaled(c, 1.15, 0.05) : c, 1, false);
         const SDL_Color bot = rgba_of(lit ? scaled(c, 0.8, 0) : c, 1, false);
-        quad({x0 * k, y0 * k}, top, {x1 * k, y0 * k}, top, {x1 * k, y1 * k}, bot,
-             {x0 * k, y1 * k}, bot);
+        quad({x0 * k, y0 * k}, top, {x1 * k, y0 * k}, top, {x1 * k, y1 * k}, bot, {x0 * k, y1 * k},
+             bot);
     }
 }
 
@@ -429,7 +432,9 @@ void render_led(const Led& l, double t, bool additive) {
 
 // ---- arithmetic --------------------------------------------------------------------------
 
-void set_clock(std::function<double()> clock) { g_clock = std::move(clock); }
+void set_clock(std::function<double()> clock) {
+    g_clock = std::move(clock);
+}
 
 Level meter_step(Level s, double frac, double dt, double t) {
     const double rate = frac > s.value ? 18 : 3.5;
@@ -462,25 +467,37 @@ double bar_factor(int index, double since) {
     return 1 - std::pow(1 - p, 3);
 }
 
-double interval_estimate() { return g_interval; }
+double interval_estimate() {
+    return g_interval;
+}
 
-bool glow_additive(bool dark, bool premul_ok) { return dark && premul_ok; }
+bool glow_additive(bool dark, bool premul_ok) {
+    return dark && premul_ok;
+}
 
 SDL_Color to_color(const Rgba& c, double factor, bool premul, bool additive) {
     const double a = std::clamp(c.a * factor, 0.0, 1.0);
-    auto ch = [](double v) { return static_cast<Uint8>(std::lround(std::clamp(v, 0.0, 1.0) * 255)); };
+    auto ch = [](double v) {
+        return static_cast<Uint8>(std::lround(std::clamp(v, 0.0, 1.0) * 255));
+    };
     if (premul)
         return SDL_Color{ch(c.r * a), ch(c.g * a), ch(c.b * a), additive ? Uint8{0} : ch(a)};
     return SDL_Color{ch(c.r), ch(c.g), ch(c.b), ch(a)};
 }
 
-const Records& records() { return g_rec; }
-void force_on(bool on) { g_on = on; }
+const Records& records() {
+    return g_rec;
+}
+void force_on(bool on) {
+    g_on = on;
+}
 void trace_fallback(bool on) {
     g_trace = on;
     g_traced = Records{};
 }
-const Records& fallback_trace() { return g_traced; }
+const Records& fallback_trace() {
+    return g_traced;
+}
 void note_fallback(cairo_t* cr, double x, double y, double w, double h) {
     if (!g_trace) return;
     Chart c;
@@ -503,7 +520,8 @@ void init(SDL_Renderer* ren, SDL_BlendMode premul, SDL_BlendMode, bool software)
         g_geometry = reinterpret_cast<GeometryFn>(dlsym(lib, "SDL_RenderGeometry"));
     else if (void* lib2 = dlopen("libSDL2-2.0.so.0", RTLD_NOW))
         g_geometry = reinterpret_cast<GeometryFn>(dlsym(lib2, "SDL_RenderGeometry"));
-    g_premul_ok = ren && SDL_SetRenderDrawBlendMode(ren, premul) == 0 && premul != SDL_BLENDMODE_BLEND;
+    g_premul_ok =
+        ren && SDL_SetRenderDrawBlendMode(ren, premul) == 0 && premul != SDL_BLENDMODE_BLEND;
     if (!g_premul_ok && ren) SDL_SetRenderDrawBlendMode(ren, SDL_BLENDMODE_BLEND);
     g_on = g_geometry != nullptr && ren != nullptr && !software;
     std::string line = std::string("GPU drawing: ") + (g_on ? "on" : "off");
@@ -513,9 +531,13 @@ void init(SDL_Renderer* ren, SDL_BlendMode premul, SDL_BlendMode, bool software)
     logger::info(line);
 }
 
-bool available() { return g_on; }
+bool available() {
+    return g_on;
+}
 
-void set_palette(const Palette& p) { g_pal = p; }
+void set_palette(const Palette& p) {
+    g_pal = p;
+}
 
 void begin(cairo_t* cr, double logical_scale) {
     if (!g_on) return;
@@ -529,7 +551,9 @@ void end() {
     g_cr = nullptr;
 }
 
-bool collecting() { return g_collect; }
+bool collecting() {
+    return g_collect;
+}
 
 void clear() {
     g_rec.charts.clear();
@@ -576,9 +600,13 @@ void meter(cairo_t* cr, const Meter& m) {
     const double pitch = len / std::max(m.segs, 1);
     for (int i = 0; i < m.segs; ++i) {
         const bool lit = (i + 0.5) / m.segs <= m.frac;
-        if (m.vertical) gfx::rounded(cr, m.x, m.y + m.h - (i + 1) * pitch + 1, m.w, pitch - 2, 1.2);
-        else gfx::rounded(cr, m.x + i * pitch + 1, m.y, pitch - 2, m.h, 1.2);
-        gfx::set(cr, !lit ? p.led_off : m.scheme == 0 ? gfx::vu_color((i + 0.5) / m.segs, p) : m.color);
+        if (m.vertical)
+            gfx::rounded(cr, m.x, m.y + m.h - (i + 1) * pitch + 1, m.w, pitch - 2, 1.2);
+        else
+            gfx::rounded(cr, m.x + i * pitch + 1, m.y, pitch - 2, m.h, 1.2);
+        gfx::set(cr, !lit            ? p.led_off
+                     : m.scheme == 0 ? gfx::vu_color((i + 0.5) / m.segs, p)
+                                     : m.color);
         cairo_fill(cr);
     }
 }
@@ -652,8 +680,12 @@ void sample_arrived(double interval) {
     g_sample_t = t;
 }
 
-void restart_intro() { g_intro_t = now(); }
-bool intro_running() { return now() - g_intro_t < 1.6; }
+void restart_intro() {
+    g_intro_t = now();
+}
+bool intro_running() {
+    return now() - g_intro_t < 1.6;
+}
 
 bool animating(bool animate) {
     const bool any = !g_rec.charts.empty() || !g_rec.meters.empty() || !g_rec.leds.empty() ||

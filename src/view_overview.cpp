@@ -33,7 +33,9 @@ gfx::TextStyle style(double size, bool bold, gfx::Align align = gfx::Align::Left
     return st;
 }
 
-Rgba alpha_of(const Rgba& c, double f) { return Rgba{c.r, c.g, c.b, c.a * f}; }
+Rgba alpha_of(const Rgba& c, double f) {
+    return Rgba{c.r, c.g, c.b, c.a * f};
+}
 
 bool live_state(const char* key) {
     return std::string(key) == "state.connected" || std::string(key) == "state.active";
@@ -43,7 +45,9 @@ double link_capacity(const net::Interface& i) {
     return i.speed_mbps > 0 ? static_cast<double>(i.speed_mbps) * 1e6 / 8 : 125000000.0;
 }
 
-double activity(double rate, double cap) { return rate > 64 ? gfx::log_frac(rate, cap) : 0; }
+double activity(double rate, double cap) {
+    return rate > 64 ? gfx::log_frac(rate, cap) : 0;
+}
 
 std::string join(const std::vector<std::string>& v, const char* sep) {
     std::string out;
@@ -55,7 +59,9 @@ std::string join(const std::vector<std::string>& v, const char* sep) {
     return out;
 }
 
-std::string integer(uint64_t v) { return std::to_string(v); }
+std::string integer(uint64_t v) {
+    return std::to_string(v);
+}
 
 // A chart over the newest `n` entries of two rings.
 gfx::SeriesFn ring_series(const Ring* rx, const Ring* tx, int n) {
@@ -71,15 +77,24 @@ gfx::SeriesFn ring_series(const Ring* rx, const Ring* tx, int n) {
 Rgba kind_color(net::Kind kind, const Palette& p) {
     const bool d = p.dark;
     switch (kind) {
-    case net::Kind::Ethernet: return p.down;
-    case net::Kind::Wireless: return hex(d ? "#DDA7AE" : "#A0646D");
-    case net::Kind::Mobile: return hex(d ? "#E8B79A" : "#A3683F");
-    case net::Kind::Bond: return p.up;
-    case net::Kind::Bridge: return hex(d ? "#C9C29A" : "#7C744A");
-    case net::Kind::Vlan: return hex(d ? "#D9A08A" : "#96583F");
-    case net::Kind::Vpn: return hex(d ? "#CFAF8F" : "#8A6A48");
-    case net::Kind::Tunnel: return hex(d ? "#B9B4AC" : "#6E6A63");
-    default: return p.faint;
+    case net::Kind::Ethernet:
+        return p.down;
+    case net::Kind::Wireless:
+        return hex(d ? "#DDA7AE" : "#A0646D");
+    case net::Kind::Mobile:
+        return hex(d ? "#E8B79A" : "#A3683F");
+    case net::Kind::Bond:
+        return p.up;
+    case net::Kind::Bridge:
+        return hex(d ? "#C9C29A" : "#7C744A");
+    case net::Kind::Vlan:
+        return hex(d ? "#D9A08A" : "#96583F");
+    case net::Kind::Vpn:
+        return hex(d ? "#CFAF8F" : "#8A6A48");
+    case net::Kind::Tunnel:
+        return hex(d ? "#B9B4AC" : "#6E6A63");
+    default:
+        return p.faint;
     }
 }
 
@@ -125,7 +140,8 @@ std::vector<IfState*> App::card_list() {
 double App::capacity_bps() const {
     double sum = 0;
     for (const auto& [name, s] : m_if)
-        if (s.counts && s.info.speed_mbps > 0) sum += static_cast<double>(s.info.speed_mbps) * 1e6 / 8;
+        if (s.counts && s.info.speed_mbps > 0)
+            sum += static_cast<double>(s.info.speed_mbps) * 1e6 / 8;
     return sum > 0 ? sum : 125000000.0;
 }
 
@@ -206,7 +222,8 @@ double App::paint_overview(cairo_t* cr, double W) {
         gfx::set(cr, alpha_of(a, 0.7));
         cairo_stroke(cr);
         cairo_set_dash(cr, nullptr, 0, 0);
-        m_slots.emplace_back("", Hit{cx, y, cwid, kCardH, "", static_cast<int>(m_slots.size()), ""});
+        m_slots.emplace_back("",
+                             Hit{cx, y, cwid, kCardH, "", static_cast<int>(m_slots.size()), ""});
     };
     for (size_t ci = 0; ci < cards.size(); ++ci) {
         const IfState& s = *cards[ci];
@@ -218,7 +235,8 @@ double App::paint_overview(cairo_t* cr, double W) {
                 col = 0;
             }
             const double h = draw_card_expanded(cr, s, 18, y, cw, 540);
-            m_slots.emplace_back(s.info.name, Hit{18, y, cw, h, "ov:card:" + s.info.name, index, ""});
+            m_slots.emplace_back(s.info.name,
+                                 Hit{18, y, cw, h, "ov:card:" + s.info.name, index, ""});
             bottom = std::max(bottom, y + h);
             y += h + 16 - kRowPitch; // the next card starts a new row below it
             col = cols;
@@ -300,8 +318,8 @@ void App::draw_hero(cairo_t* cr, double x, double y, double w, double h) {
         const Rgba& c = dir == 0 ? p.down : p.up;
         gfx::display(cr, x + 26, top, lw, 66, p, false);
         gfx::arrow(cr, x + 46, top + 30, 18, dir == 1, c);
-        gfx::text(cr, fmt::rate(dir == 0 ? m_total_rx_now : m_total_tx_now, bits), x + 64,
-                  top + 28, c, style(25, true));
+        gfx::text(cr, fmt::rate(dir == 0 ? m_total_rx_now : m_total_tx_now, bits), x + 64, top + 28,
+                  c, style(25, true));
         gfx::text(cr, L10n::tr(dir == 0 ? "dir.download" : "dir.upload"), x + 64, top + 52, p.dim,
                   style(11, false));
     }
@@ -311,11 +329,12 @@ void App::draw_hero(cairo_t* cr, double x, double y, double w, double h) {
         std::string label, dn, up;
     };
     const usage::Sum today = m_usage.day("*", usage::Store::today());
-    const L rows[3] = {
-        {L10n::tr("total.today"), fmt::bytes(today.rx), fmt::bytes(today.tx)},
-        {L10n::tr("total.session"), fmt::bytes(m_sess_rx), fmt::bytes(m_sess_tx)},
-        {L10n::tr("total.peak"), fmt::rate(m_total_peak_rx, bits), fmt::rate(m_total_peak_tx, bits)}};
-    const double vw = std::max(gfx::rate_width(cr, 11.5, true, bits), gfx::bytes_width(cr, 11.5, true));
+    const L rows[3] = {{L10n::tr("total.today"), fmt::bytes(today.rx), fmt::bytes(today.tx)},
+                       {L10n::tr("total.session"), fmt::bytes(m_sess_rx), fmt::bytes(m_sess_tx)},
+                       {L10n::tr("total.peak"), fmt::rate(m_total_peak_rx, bits),
+                        fmt::rate(m_total_peak_tx, bits)}};
+    const double vw =
+        std::max(gfx::rate_width(cr, 11.5, true, bits), gfx::bytes_width(cr, 11.5, true));
     const double R2 = x + 26 + lw, R1 = R2 - vw - 26;
     for (int i = 0; i < 3; ++i) {
         const double ry = y + 232 + i * 21;
@@ -331,7 +350,8 @@ void App::draw_hero(cairo_t* cr, double x, double y, double w, double h) {
     const bool meters = w >= 760;
     const double mx = x + w - 78;
     if (meters) {
-        const double T = std::max(1.25 * std::max(m_total_peak_rx, m_total_peak_tx), capacity_bps());
+        const double T =
+            std::max(1.25 * std::max(m_total_peak_rx, m_total_peak_tx), capacity_bps());
         const double mt = y + 72, mh = h - 118;
         gfx::display(cr, mx - 70, mt - 12, 70 + 52 + 14, mh + 44, p, false);
         double highest = -1;
@@ -341,7 +361,8 @@ void App::draw_hero(cairo_t* cr, double x, double y, double w, double h) {
                       style(9.5, false, gfx::Align::Right));
         }
         if (highest < 0 || highest - mt > 14)
-            gfx::text(cr, fmt::rate(T, bits), mx - 6, mt, p.dim, style(9.5, true, gfx::Align::Right));
+            gfx::text(cr, fmt::rate(T, bits), mx - 6, mt, p.dim,
+                      style(9.5, true, gfx::Align::Right));
         const double now_rate[2] = {m_total_rx_now, m_total_tx_now};
         for (int dir = 0; dir < 2; ++dir) {
             gpu::Meter m;
@@ -379,15 +400,17 @@ void App::draw_hero(cairo_t* cr, double x, double y, double w, double h) {
         o.slots = static_cast<int>(series->rx.size());
         o.step_s = series->step_s;
         o.end_t = series->end_t;
-        gfx::chart(cr, chx, chy, chw, chh, static_cast<int>(series->rx.size()),
-                   [series](int i, double* r, double* t) {
-                       *r = series->rx[static_cast<size_t>(i)];
-                       *t = series->tx[static_cast<size_t>(i)];
-                   },
-                   p, o);
+        gfx::chart(
+            cr, chx, chy, chw, chh, static_cast<int>(series->rx.size()),
+            [series](int i, double* r, double* t) {
+                *r = series->rx[static_cast<size_t>(i)];
+                *t = series->tx[static_cast<size_t>(i)];
+            },
+            p, o);
     } else {
         const int interval = std::max(1, m_interval.load());
-        const int slots = static_cast<int>(static_cast<int64_t>(m_settings.span_s) * 1000 / interval);
+        const int slots =
+            static_cast<int>(static_cast<int64_t>(m_settings.span_s) * 1000 / interval);
         const int n = std::min(slots, static_cast<int>(m_total_rx.size()));
         o.slots = slots;
         o.step_s = interval / 1000.0;
@@ -401,8 +424,8 @@ void App::draw_hero(cairo_t* cr, double x, double y, double w, double h) {
 
 // ---- device card --------------------------------------------------------------------------
 
-void App::draw_card(cairo_t* cr, const IfState& s, double x, double y, double w, double h,
-                    int seed, bool live) {
+void App::draw_card(cairo_t* cr, const IfState& s, double x, double y, double w, double h, int seed,
+                    bool live) {
     const Palette& p = m_pal;
     const net::Interface& i = s.info;
     const std::string& name = i.name;
@@ -418,7 +441,8 @@ void App::draw_card(cairo_t* cr, const IfState& s, double x, double y, double w,
 
     const std::string state = L10n::tr(skey);
     const Rgba& sc = is_live ? p.ok : std::string(skey) == "state.dormant" ? p.warn : p.faint;
-    const double sw = gfx::text(cr, state, x + w - 24, y + 27, sc, style(11, true, gfx::Align::Right));
+    const double sw =
+        gfx::text(cr, state, x + w - 24, y + 27, sc, style(11, true, gfx::Align::Right));
     const double r = x + w - 24 - sw - 18;
     const double cap = link_capacity(i);
     const double rates[2] = {s.rx, s.tx};
@@ -508,8 +532,8 @@ void App::draw_card(cairo_t* cr, const IfState& s, double x, double y, double w,
 
     // Since boot and utilisation.
     const double by = y + h - 22;
-    double bx = x + 24 + gfx::text(cr, L10n::tr("dev.since_boot"), x + 24, by, p.dim,
-                                   style(11, false)) + 10;
+    double bx = x + 24 +
+                gfx::text(cr, L10n::tr("dev.since_boot"), x + 24, by, p.dim, style(11, false)) + 10;
     gfx::arrow(cr, bx, by, 8, false, p.down);
     bx += 8 + gfx::text(cr, fmt::bytes(s.cur.rx_bytes), bx + 8, by, p.text, style(11, true)) + 14;
     gfx::arrow(cr, bx, by, 8, true, p.up);
@@ -601,7 +625,9 @@ double App::draw_card_expanded(cairo_t* cr, const IfState& s, double x, double y
     if (i.kind == net::Kind::Wireless) {
         row(link, "det.ssid", i.ssid);
         if (i.freq_mhz > 0) {
-            const char* band = i.freq_mhz <= 4900 ? "2.4 GHz" : i.freq_mhz <= 5900 ? "5 GHz" : "6 GHz";
+            const char* band = i.freq_mhz <= 4900   ? "2.4 GHz"
+                               : i.freq_mhz <= 5900 ? "5 GHz"
+                                                    : "6 GHz";
             row(link, "det.freq", std::to_string(i.freq_mhz) + " MHz · " + band);
         }
         if (i.signal_dbm != 0) row(link, "det.signal", std::to_string(i.signal_dbm) + " dBm");
@@ -621,15 +647,17 @@ double App::draw_card_expanded(cairo_t* cr, const IfState& s, double x, double y
         row(hard, "det.driver", join({hwi.driver, hwi.driver_version}, " "));
         row(hard, "hw.firmware", hwi.firmware);
         row(hard, "hw.pcie",
-            hwi.pcie_max.empty() || hwi.pcie_max == hwi.pcie_now ? hwi.pcie_now
-                                                                 : pair(hwi.pcie_now, hwi.pcie_max));
+            hwi.pcie_max.empty() || hwi.pcie_max == hwi.pcie_now
+                ? hwi.pcie_now
+                : pair(hwi.pcie_now, hwi.pcie_max));
         row(hard, "hw.usb", hwi.usb_speed);
         row(hard, "hw.port", hwi.port);
         row(hard, "hw.modes", join(hwi.modes_supported, ", "));
         row(hard, "hw.partner", join(hwi.modes_partner, ", "));
         row(hard, "hw.perm_mac", hwi.perm_mac);
         if (hwi.rx_queues || hwi.tx_queues)
-            row(hard, "hw.queues", pair(std::to_string(hwi.rx_queues), std::to_string(hwi.tx_queues)));
+            row(hard, "hw.queues",
+                pair(std::to_string(hwi.rx_queues), std::to_string(hwi.tx_queues)));
         if (hwi.irqs > 0) row(hard, "hw.irqs", std::to_string(hwi.irqs));
         if (hwi.numa >= 0) row(hard, "hw.numa", std::to_string(hwi.numa));
         if (hwi.temp_c > -273) row(hard, "hw.temp", fmt::number(hwi.temp_c, 1) + " °C");
@@ -653,8 +681,9 @@ double App::draw_card_expanded(cairo_t* cr, const IfState& s, double x, double y
     const double col_w = gfx::text_width(cr, collapse, 11, false);
     gfx::text(cr, collapse, x + w - 26, y + 31, p.faint, style(11, false, gfx::Align::Right));
     const double name_end = x + w - 26 - col_w - 16;
-    double cx = x + 84 + gfx::text(cr, i.name, x + 84, y + 31, p.text_strong,
-                                   style(19, true, gfx::Align::Left, std::max(1.0, name_end - x - 84)));
+    double cx = x + 84 +
+                gfx::text(cr, i.name, x + 84, y + 31, p.text_strong,
+                          style(19, true, gfx::Align::Left, std::max(1.0, name_end - x - 84)));
     std::vector<std::tuple<std::string, Rgba, Rgba>> chips{
         {L10n::tr(net::kind_key(i.kind)), kc, alpha_of(kc, 0.14)}};
     if (!i.detail.empty()) chips.emplace_back(i.detail, p.dim, p.chip);
@@ -791,8 +820,10 @@ void App::ov_motion(double x, double y) {
     const double page_h = m_H - kHeaderH - kStatusH;
     const double top = m_scroll[0], max_scroll = std::max(0.0, m_content_h[0] - page_h);
     double scroll = m_scroll[0];
-    if (y < top + 30) scroll -= 12;
-    else if (y > top + page_h - 30) scroll += 12;
+    if (y < top + 30)
+        scroll -= 12;
+    else if (y > top + page_h - 30)
+        scroll += 12;
     scroll = std::clamp(scroll, 0.0, max_scroll);
     if (scroll != m_scroll[0]) {
         m_scroll[0] = scroll;
@@ -813,7 +844,8 @@ void App::ov_release() {
     std::vector<std::string> names;
     for (const IfState* s : card_list())
         if (s->info.name != name) names.push_back(s->info.name);
-    const size_t at = m_drop_index < 0 ? 0 : std::min(static_cast<size_t>(m_drop_index), names.size());
+    const size_t at =
+        m_drop_index < 0 ? 0 : std::min(static_cast<size_t>(m_drop_index), names.size());
     names.insert(names.begin() + static_cast<std::ptrdiff_t>(at), name);
     for (const auto& old : m_settings.card_order)
         if (std::find(names.begin(), names.end(), old) == names.end()) names.push_back(old);
@@ -837,14 +869,16 @@ void App::device_menu(const std::string& name, double x, double y) {
     };
     add(L10n::tr(m_expanded == name ? "dev.collapse" : "menu.details"),
         [this, name] { toggle_expanded(name); });
-    add(L10n::tr("card.mini"),
+    add(
+        L10n::tr("card.mini"),
         [this, name] {
             if (!m_settings.mini_devices.erase(name)) m_settings.mini_devices.insert(name);
             m_dirty = true;
             save_later();
         },
         m_settings.mini_devices.count(name) > 0);
-    add(L10n::tr("menu.total_add"),
+    add(
+        L10n::tr("menu.total_add"),
         [this, name] {
             auto f = m_if.find(name);
             if (f == m_if.end()) return;

@@ -31,11 +31,9 @@ TEST(GpuMeter, RisesFastFallsSlowPeakHoldsThenSinks) {
     struct Case {
         double from, to, after, lo, hi;
     } cases[] = {
-        {0, 1, 1.0 / 18, 0.6, 0.8}, // time constant 1/18 s
-        {0, 1, 0.2, 0.97, 1.0},
-        {1, 0, 0.1, 0.6, 0.75},     // falling takes about 0.3 s
-        {1, 0, 0.3, 0.3, 0.4},
-        {1, 0, 1.0, 0.0, 0.05},
+        {0, 1, 1.0 / 18, 0.6, 0.8},                         // time constant 1/18 s
+        {0, 1, 0.2, 0.97, 1.0},     {1, 0, 0.1, 0.6, 0.75}, // falling takes about 0.3 s
+        {1, 0, 0.3, 0.3, 0.4},      {1, 0, 1.0, 0.0, 0.05},
     };
     for (const Case& c : cases) {
         double t = 0;
@@ -91,11 +89,11 @@ TEST(GpuTiming, IntervalEstimateIntroAndStaggeredBars) {
     struct Step {
         double at, want;
     } steps[] = {
-        {100, 1},                // first sample: nominal
+        {100, 1},                 // first sample: nominal
         {101.5, 0.7 + 0.3 * 1.5}, // a normal gap moves the estimate
-        {101.55, 1},             // below 0.1 s: ignored, back to nominal
+        {101.55, 1},              // below 0.1 s: ignored, back to nominal
         {102.45, 0.7 + 0.3 * 0.9},
-        {106, 1},                // above three intervals: nominal
+        {106, 1}, // above three intervals: nominal
     };
     for (const Step& s : steps) {
         clock.t = s.at;

@@ -35,9 +35,13 @@ const Hit* slot(Ui& ui, const std::string& name) {
 }
 
 // Window y of a content y on the overview.
-double win_y(Ui& ui, double content_y) { return content_y + App::kHeaderH - ui.app.m_scroll[0]; }
+double win_y(Ui& ui, double content_y) {
+    return content_y + App::kHeaderH - ui.app.m_scroll[0];
+}
 
-void release(Ui& ui) { ui.app.mouse_up(0, 0, 1); }
+void release(Ui& ui) {
+    ui.app.mouse_up(0, 0, 1);
+}
 
 TEST(Overview, ColumnsByWidthAndTheExpandedCardOwnsARow) {
     for (auto [w, cols] : {std::pair{770.0, 1}, {1200.0, 2}, {1600.0, 3}}) {
@@ -123,7 +127,8 @@ TEST(Overview, HeroMetersChartAndCollecting) {
         ui.app.m_hist = history::Store(); // right after installation
         ui.paint();
         int found = 0;
-        for (const auto& m : gpu::records().meters) found += m.id == "m_rx_total" || m.id == "m_tx_total";
+        for (const auto& m : gpu::records().meters)
+            found += m.id == "m_rx_total" || m.id == "m_tx_total";
         EXPECT_EQ(found, meters ? 2 : 0) << w;
         ASSERT_FALSE(gpu::records().charts.empty());
         const gpu::Chart& hero = gpu::records().charts.front();
@@ -252,15 +257,18 @@ TEST(Overview, LayerGetsTheRectanglesTheFallbackDraws) {
     EXPECT_EQ(on.leds.size(), 6u);
     for (size_t i = 0; i < on.charts.size(); ++i) {
         const auto &a = on.charts[i], &b = off.charts[i];
-        EXPECT_EQ(std::vector<double>({a.x, a.y, a.w, a.h}), std::vector<double>({b.x, b.y, b.w, b.h}));
+        EXPECT_EQ(std::vector<double>({a.x, a.y, a.w, a.h}),
+                  std::vector<double>({b.x, b.y, b.w, b.h}));
     }
     for (size_t i = 0; i < on.meters.size(); ++i) {
         const auto &a = on.meters[i], &b = off.meters[i];
         EXPECT_EQ(a.id, b.id);
-        EXPECT_EQ(std::vector<double>({a.x, a.y, a.w, a.h}), std::vector<double>({b.x, b.y, b.w, b.h}));
+        EXPECT_EQ(std::vector<double>({a.x, a.y, a.w, a.h}),
+                  std::vector<double>({b.x, b.y, b.w, b.h}));
     }
     for (size_t i = 0; i < on.leds.size(); ++i)
-        EXPECT_EQ(std::make_pair(on.leds[i].x, on.leds[i].y), std::make_pair(off.leds[i].x, off.leds[i].y));
+        EXPECT_EQ(std::make_pair(on.leds[i].x, on.leds[i].y),
+                  std::make_pair(off.leds[i].x, off.leds[i].y));
     // In window points: the receive meter of the hero sits at its place below the header.
     ASSERT_FALSE(on.meters.empty());
     EXPECT_EQ(on.meters[0].id, "m_rx_total");
