@@ -203,6 +203,31 @@ TEST(TableContents, DestinationsJoinProgramsServicesAndCountries) {
     EXPECT_EQ(ui.app.m_countries[0].cc, "LAN");
     EXPECT_EQ(ui.app.m_countries[0].hosts, 2);
     EXPECT_EQ(ui.app.m_countries[0].rx + ui.app.m_countries[0].tx, 510);
+
+    // The row menu's last items show the address's connections and copy the line.
+    ui.app.m_settings.tab = 3;
+    ui.app.table_menu(3, "d10.9.0.5|", 0, 0);
+    ASSERT_EQ(ui.app.m_menu.items.size(), 4u);
+    EXPECT_EQ(ui.app.m_menu.items[2].label, L10n::tr("menu.show_conns"));
+    ui.app.m_menu.items[3].act();
+    char* clip = SDL_GetClipboardText();
+    EXPECT_EQ(std::string(clip).substr(0, 32), "10.9.0.5\t10.9.0.5\tLocal network\t");
+    SDL_free(clip);
+    ui.app.m_menu.items[2].act();
+    EXPECT_EQ(ui.app.m_settings.tab, 1);
+    EXPECT_EQ(ui.app.m_conn_field.text, "10.9.0.5");
+    EXPECT_EQ(ui.app.m_conn.rows.size(), 2u);
+    // A double click does the same; a click on a country filters the destinations by it.
+    ui.app.m_conn_field.text.clear();
+    ui.app.select_tab(3);
+    ui.app.table_click(3, Hit{0, 0, 1, 1, "tbl:row:d10.9.0.6|", 0, ""}, 0, 0, 1, 2);
+    EXPECT_EQ(ui.app.m_conn_field.text, "10.9.0.6");
+    ui.app.select_tab(3);
+    ui.app.m_scroll[3] = 90;
+    ui.app.table_click(3, Hit{0, 0, 1, 1, "tbl:cc:LAN", 0, ""}, 0, 0, 1, 1);
+    EXPECT_EQ(ui.app.m_dest_field.text, "Local network");
+    EXPECT_EQ(ui.app.m_scroll[3], 0);
+    EXPECT_EQ(ui.app.m_dest.rows.size(), 2u);
 }
 
 TEST(TablePaint, CountryPanelShowsFourPerGridColumn) {
