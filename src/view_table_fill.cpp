@@ -86,9 +86,15 @@ bool plain_ascii(const std::string& s) {
     return true;
 }
 
-std::string endpoint(const std::string& ip, int port) {
-    if (ip.find(':') != std::string::npos) return "[" + ip + "]:" + std::to_string(port);
-    return ip + ":" + std::to_string(port);
+// "address:port", with an IPv6 address in brackets.
+void endpoint_into(std::string& out, const std::string& ip, int port) {
+    out.clear();
+    const bool v6 = ip.find(':') != std::string::npos;
+    if (v6) out += '[';
+    out += ip;
+    if (v6) out += ']';
+    out += ':';
+    out += std::to_string(port);
 }
 
 std::string join(const std::set<std::string>& items, const char* sep) {
@@ -217,26 +223,39 @@ void App::fill_conn_table() {
     const bool resolve = m_settings.resolve_names;
     const std::string& filter = m_conn_field.text;
 
-    m_conn.rows.clear();
-    m_conn.rows.reserve(m_ps.conns.size());
-    Row r;
+    // Rows are refilled in place: the strings of the previous refill keep their buffers,
+    // which saves most allocations when thousands of sockets are listed every second.
+    std::vector<Row> rows = std::move(m_conn.rows);
+    size_t kept = 0;
+    const std::string zero_rate = fmt::rate(0, bits), zero_bytes = fmt::bytes(0);
+    std::unordered_map<long, std::string> ages;
     for (const auto& c : m_ps.conns) {
         if (c.loopback && !m_settings.show_local_conns) continue;
         if (c.listening && !m_settings.show_listening) continue;
+        if (kept == rows.size()) rows.emplace_back();
+        Row& r = rows[kept];
+        r.cells.resize(14);
         const int n = proc_number(c);
         const auto own = owners.find(n);
-        std::string prog;
+        std::string& prog = r.cells[0];
+        prog.clear();
+        if (c.pid < 0) prog += '(';
         if (own != owners.end()) {
-            prog = own->second.name;
+            prog += own->second.name;
         } else {
             auto u = users.find(c.uid);
             if (u == users.end())
                 u = users.emplace(c.uid, plain_text(procs::user_name(c.uid))).first;
-            prog = u->second;
+            prog += u->second;
         }
-        prog = c.pid >= 0 ? prog + "  " + std::to_string(c.pid) : "(" + prog + ")";
+        if (c.pid < 0) prog += ')';
+        else prog.append("  ").append(std::to_string(c.pid));
 
-        std::string host;
+        const bool tcp = c.proto == 6;
+        r.cells[1] = tcp ? "TCP" : "UDP";
+        if (c.remote_ip.find(':') != std::string::npos) r.cells[1] += '6';
+        endpoint_into(r.cells[2], c.local_ip, c.local_port);
+        std::string& host = r.cells[3];
         if (c.listening) {
             host = L::tr("conn.listening_on", std::to_string(c.local_port).c_str());
         } else if (c.loopback) {
@@ -247,76 +266,68 @@ void App::fill_conn_table() {
         } else {
             host = c.remote_ip;
         }
-        const bool tcp = c.proto == 6;
-        std::string proto = tcp ? "TCP" : "UDP";
-        if (c.remote_ip.find(':') != std::string::npos) proto += "6";
-        const std::string local = endpoint(c.local_ip, c.local_port);
-        const std::string remote = c.listening ? "" : endpoint(c.remote_ip, c.remote_port);
-        std::string country;
+        if (c.listening) r.cells[4].clear();
+        else endpoint_into(r.cells[4], c.remote_ip, c.remote_port);
+        r.cells[5].clear();
         if (!c.listening && !c.loopback) {
             std::string cc = geoip::country(c.remote_ip);
             auto it = countries.find(cc);
             if (it == countries.end()) it = countries.emplace(cc, geoip::name(cc)).first;
-            country = it->second;
+            r.cells[5] = it->second;
         }
         const char* svc = procs::service_name(c.listening ? c.local_port : c.remote_port, c.proto);
+        r.cells[6] = svc ? svc : "";
         auto st = states.find({c.state, c.proto * 2 + c.listening});
         if (st == states.end())
             st = states
                      .emplace(std::pair{c.state, c.proto * 2 + c.listening},
                               L::tr(procs::state_key(c.state, c.proto, c.listening)))
                      .first;
+        r.cells[7] = st->second;
         const double age = m_ps.t - c.first_seen;
 
-        r.id = std::to_string(c.cookie) + "|" + std::to_string(n) + "|";
-        r.cells = {std::move(prog), std::move(proto), local, std::move(host), remote,
-                   std::move(country), svc ? svc : "", st->second};
+        r.id.assign(std::to_string(c.cookie)).append("|").append(std::to_string(n)).append("|");
         if (c.has_bytes) {
-            r.cells.push_back(fmt::rate(c.rx_rate, bits));
-            r.cells.push_back(fmt::rate(c.tx_rate, bits));
-            r.cells.push_back(fmt::bytes(c.rx_bytes));
-            r.cells.push_back(fmt::bytes(c.tx_bytes));
+            r.cells[8] = c.rx_rate > 0 ? fmt::rate(c.rx_rate, bits) : zero_rate;
+            r.cells[9] = c.tx_rate > 0 ? fmt::rate(c.tx_rate, bits) : zero_rate;
+            r.cells[10] = c.rx_bytes ? fmt::bytes(c.rx_bytes) : zero_bytes;
+            r.cells[11] = c.tx_bytes ? fmt::bytes(c.tx_bytes) : zero_bytes;
         } else {
-            r.cells.insert(r.cells.end(), 4, std::string());
+            for (size_t i = 8; i < 12; ++i) r.cells[i].clear();
         }
         if (tcp && c.rtt_us != 0)
-            r.cells.push_back(fmt::number(c.rtt_us / 1000.0, c.rtt_us <= 9999 ? 1 : 0) + " ms");
+            r.cells[12] = fmt::number(c.rtt_us / 1000.0, c.rtt_us <= 9999 ? 1 : 0) + " ms";
         else
-            r.cells.emplace_back();
-        r.cells.push_back(fmt::duration(age));
-        r.keys = {kNaN,
-                  kNaN,
-                  kNaN,
-                  kNaN,
-                  kNaN,
-                  kNaN,
-                  kNaN,
-                  kNaN,
-                  c.rx_rate,
-                  c.tx_rate,
-                  static_cast<double>(c.rx_bytes),
-                  static_cast<double>(c.tx_bytes),
-                  tcp ? static_cast<double>(c.rtt_us) : -1.0,
-                  age};
+            r.cells[12].clear();
+        // Sockets seen first in the same sample share their age text.
+        const long whole = age >= 0 && age < 1e9 ? static_cast<long>(age) : -1;
+        auto d = ages.find(whole);
+        if (d == ages.end()) d = ages.emplace(whole, fmt::duration(age)).first;
+        r.cells[13] = d->second;
+        r.keys.assign({kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, c.rx_rate, c.tx_rate,
+                       static_cast<double>(c.rx_bytes), static_cast<double>(c.tx_bytes),
+                       tcp ? static_cast<double>(c.rtt_us) : -1.0, age});
         const double sum = c.rx_rate + c.tx_rate;
         r.dim = c.listening || sum == 0;
         r.accent = sum > 0 ? 1 : 0;
 
-        r.tooltip.clear();
-        if (own != owners.end() && !own->second.cmd.empty()) r.tooltip = own->second.cmd + "\n";
-        r.tooltip += local_label + local;
-        if (!c.listening) r.tooltip += "\n" + remote_label + remote;
+        std::string& tip = r.tooltip;
+        tip.clear();
+        if (own != owners.end() && !own->second.cmd.empty()) tip.append(own->second.cmd) += '\n';
+        tip.append(local_label).append(r.cells[2]);
+        if (!c.listening) tip.append("\n").append(remote_label).append(r.cells[4]);
         if (!tcp) {
-            r.tooltip += "\n" + udp_tip;
+            tip.append("\n").append(udp_tip);
         } else {
-            r.tooltip += "\n" + retrans + std::to_string(c.retrans);
+            tip.append("\n").append(retrans).append(std::to_string(c.retrans));
             if (c.rtt_us != 0)
-                r.tooltip += "   RTT ± " + fmt::number(c.rttvar_us / 1000.0, 1) + " ms";
-            if (c.cwnd != 0) r.tooltip += "   cwnd " + std::to_string(c.cwnd);
+                tip.append("   RTT ± ").append(fmt::number(c.rttvar_us / 1000.0, 1)).append(" ms");
+            if (c.cwnd != 0) tip.append("   cwnd ").append(std::to_string(c.cwnd));
         }
-        if (matches(r, filter)) m_conn.rows.push_back(std::move(r));
-        r = Row();
+        if (matches(r, filter)) ++kept;
     }
+    rows.resize(kept);
+    m_conn.rows = std::move(rows);
     sort_table(m_conn);
 }
 
