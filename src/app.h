@@ -119,6 +119,12 @@ struct Table {
 // tooltip, or with "pid:" a process number between bars in the row id.
 bool matches(const Row& row, const std::string& filter);
 
+// Text that others choose (host names from reverse lookups, process names, command lines)
+// made safe to lay out, copy or show as a tooltip: bytes that are not UTF-8 become U+FFFD,
+// control characters their visible symbols (U+2400...), direction and line-separator
+// controls U+FFFD; a text longer than `max_bytes` is cut at a character and ends in " …".
+std::string plain_text(const std::string& s, size_t max_bytes = 240);
+
 // The chart spans a user can choose, in seconds, and their short labels ("5 min", "1 h").
 inline constexpr std::array<int, 9> kSpans = {60,    300,    900,     3600,    43200,
                                               86400, 604800, 2592000, 31536000};
@@ -165,9 +171,12 @@ public:
         double w = 0;
         bool hidden = false;
     };
+    // One entry of the destinations page's country panel.
     struct Country {
-        std::string code;
+        std::string cc;
         double rx = 0, tx = 0;
+        uint64_t bytes = 0;
+        int hosts = 0;
     };
     struct MenuItem {
         std::string label;
@@ -294,6 +303,19 @@ public:
     void paint_table_header(cairo_t* cr, const Table& t, double w, int page);
     void table_click(int tab, const Hit& hit, double x, double y, int button, int clicks);
     void fill_table(int tab);
+    void fill_conn_table();
+    void fill_proc_table();
+    void fill_dest_table();
+    // Pop-up menus of a row (copy items, "Show connections") and of the header (columns).
+    void table_menu(int page, const std::string& row_id, double x, double y);
+    void column_menu(int page, double x, double y);
+    // The connections page, filtered by `filter`, scrolled to the top.
+    void show_connections(const std::string& filter);
+    void paint_table_field(cairo_t* cr, double w, int page);
+    double paint_table_chips(cairo_t* cr, double x, int page);
+    void paint_table_rows(cairo_t* cr, const Table& t, double w, double h, int page);
+    void paint_table_footer(cairo_t* cr, const Table& t, double w, double h, int page);
+    void paint_country_panel(cairo_t* cr, double w);
     // Fills `t.widths` for a page `width` units wide from the columns and the user's states.
     void layout_table(Table& t, double width, int page);
     static void sort_table(Table& t);

@@ -1,16 +1,21 @@
 // The three table pages (connections, programs, destinations): one model, one width layout,
 // one stable sort, one filter test and the user's column states.
 //
-// Sections: helpers · filter · layout · sorting · column states · page, header and clicks.
+// Sections: helpers · filter · layout · sorting · column states · page (field, chips, rows,
+// footer, country panel), header, menus and clicks.
 
 #include "app.h"
+#include "format.h"
+#include "geoip.h"
 #include "l10n.h"
+#include "paths.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <numeric>
 
@@ -219,12 +224,345 @@ void App::store_columns(int page) {
 }
 
 // ---- page -----------------------------------------------------------------------------
-// FIXME: the filter field, chips, rows, footer and page contents arrive with the next steps.
 
-void App::paint_table_page(cairo_t* cr, double w, double, int page) {
+void App::paint_table_page(cairo_t* cr, double w, double h, int page) {
     Table& t = table_of(page);
+    paint_table_field(cr, w, page);
+    const double fw = std::min(0.32 * w, 360.0);
+    paint_table_chips(cr, 18 + fw + 14, page);
+    if (page == 3) paint_country_panel(cr, w);
     layout_table(t, w, page);
     paint_table_header(cr, t, w, page);
+    paint_table_rows(cr, t, w, h, page);
+    paint_table_footer(cr, t, w, h, page);
+}
+
+// The filter field: a magnifier, the text scrolled so that its end stays in view, the caret.
+void App::paint_table_field(cairo_t* cr, double w, int page) {
+    static const char* const kNames[] = {"", "conn", "proc", "dest"};
+    const TextField* f = field_of(page);
+    const double fw = std::min(0.32 * w, 360.0);
+    gfx::rounded(cr, 18, 12, fw, 30, 8);
+    gfx::set(cr, m_pal.slot);
+    cairo_fill_preserve(cr);
+    gfx::set(cr, f->focus ? m_pal.accent : m_pal.panel_edge);
+    cairo_set_line_width(cr, 1);
+    cairo_stroke(cr);
+    cairo_new_sub_path(cr);
+    cairo_arc(cr, 31, 26, 5, 0, 2 * M_PI);
+    cairo_move_to(cr, 34.6, 29.6);
+    cairo_line_to(cr, 38, 33);
+    cairo_set_line_width(cr, 1.6);
+    cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+    gfx::set(cr, m_pal.dim);
+    cairo_stroke(cr);
+
+    gfx::TextStyle st;
+    st.size = 12.5;
+    st.middle = true;
+    cairo_save(cr);
+    cairo_rectangle(cr, 40, 12, fw - 26, 30);
+    cairo_clip(cr);
+    if (f->text.empty() && !f->focus) {
+        const std::string key = std::string("filter.") + kNames[page];
+        st.max_w = fw - 36;
+        gfx::text(cr, L10n::tr(key), 46, 27, m_pal.faint, st);
+    } else {
+        // Pasted text may carry anything; it is shown the same safe way as the table.
+        const std::string shown = plain_text(f->text, 4096);
+        const double tw = gfx::text_width(cr, shown, st.size, false);
+        const double x = tw > fw - 36 ? 46 - (tw - (fw - 36)) : 46;
+        gfx::text(cr, shown, x, 27, m_pal.text, st);
+        if (f->focus && m_caret_on) {
+            cairo_rectangle(cr, x + tw + 1, 19, 1.5, 16);
+            gfx::set(cr, m_pal.accent);
+            cairo_fill(cr);
+        }
+    }
+    cairo_restore(cr);
+    m_hits.push_back({18, 12, fw, 30, std::string("field:") + kNames[page], page, ""});
+}
+
+// The page's toggle and button chips from `x`; returns where the row ends.
+double App::paint_table_chips(cairo_t* cr, double x, int page) {
+    struct Chip {
+        const char* key;
+        const char* name;
+        const bool* on; // null for a button
+    };
+    std::vector<Chip> chips;
+    if (page == 1)
+        chips = {{"chip.local", "local", &m_settings.show_local_conns},
+                 {"chip.listening", "listen", &m_settings.show_listening},
+                 {"chip.resolve", "resolve", &m_settings.resolve_names}};
+    else if (page == 2)
+        chips = {{"chip.group", "group", &m_settings.group_programs},
+                 {"chip.listening", "listen", &m_settings.show_listening},
+                 {"chip.reset_totals", "reset", nullptr}};
+    else
+        chips = {{"chip.resolve", "resolve", &m_settings.resolve_names}};
+    const double y = 14, mid = y + 13;
+    for (const auto& c : chips) {
+        const std::string label = L10n::tr(c.key);
+        const std::string id = std::string("tbl:chip:") + c.name;
+        const double tw = gfx::text_width(cr, label, 11.5, true);
+        const bool on = c.on && *c.on;
+        const double cw = tw + (c.on ? 38 : 22);
+        gfx::rounded(cr, x, y, cw, 26, 8);
+        gfx::set(cr, on ? m_pal.chip_on : m_hover == id ? m_pal.button_hot : m_pal.slot);
+        if (on) {
+            cairo_fill(cr);
+        } else {
+            cairo_fill_preserve(cr);
+            gfx::set(cr, m_pal.panel_edge);
+            cairo_set_line_width(cr, 1);
+            cairo_stroke(cr);
+        }
+        double tx = x + 11;
+        if (c.on) {
+            if (on) {
+                cairo_move_to(cr, x + 11, mid);
+                cairo_line_to(cr, x + 14.5, mid + 3.5);
+                cairo_line_to(cr, x + 21, mid - 4);
+                cairo_set_line_width(cr, 1.8);
+                cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+                gfx::set(cr, m_pal.chip_on_text);
+                cairo_stroke(cr);
+            } else {
+                cairo_new_sub_path(cr);
+                cairo_arc(cr, x + 16, mid, 4.5, 0, 2 * M_PI);
+                cairo_set_line_width(cr, 1.2);
+                gfx::set(cr, m_pal.faint);
+                cairo_stroke(cr);
+            }
+            tx = x + 27;
+        }
+        gfx::TextStyle st;
+        st.size = 11.5;
+        st.bold = true;
+        st.middle = true;
+        gfx::text(cr, label, tx, mid, on ? m_pal.chip_on_text : m_pal.text, st);
+        m_hits.push_back({x, y, cw, 26, id, page, ""});
+        x += cw + 8;
+    }
+    return x;
+}
+
+namespace {
+
+// Sum of the known link speeds of the devices that count in the total, bytes per second;
+// 1 Gbit/s when none is known.
+double link_capacity(const std::map<std::string, IfState>& ifs) {
+    double sum = 0;
+    for (const auto& [name, s] : ifs)
+        if (s.info.counts_in_total && s.info.speed_mbps > 0)
+            sum += static_cast<double>(s.info.speed_mbps) * 1e6 / 8;
+    return sum > 0 ? sum : 125e6;
+}
+
+} // namespace
+
+// The visible rows with stripes, highlights and rate meters, the empty-table text and the
+// scroll bar. Only rows inside the body are laid out, however long the table.
+void App::paint_table_rows(cairo_t* cr, const Table& t, double w, double h, int page) {
+    const double top = table_top(page) + 34, bottom = h - 26, body = bottom - top;
+    const double content = static_cast<double>(t.rows.size()) * 30 + 10;
+    double& scroll = m_scroll[static_cast<size_t>(page)];
+    scroll = std::clamp(scroll, 0.0, std::max(0.0, content - body));
+    if (t.rows.empty()) {
+        gfx::TextStyle st;
+        st.size = 12;
+        st.align = gfx::Align::Center;
+        gfx::text(cr, L10n::tr("tbl.empty"), w / 2, top + 40, m_pal.faint, st);
+        return;
+    }
+    const double peak = std::max(m_total_peak_rx, m_total_peak_tx);
+    const double most = std::max(peak, link_capacity(m_if));
+    const double scale = most > 10000 ? most / 1000 : 10;
+    auto level = [&](double rate) {
+        if (rate < 1000) return 0.06;
+        return std::min(1.0, 0.06 + 0.94 * std::log10(rate / 1000) / std::log10(scale));
+    };
+    const size_t first = static_cast<size_t>(scroll / 30);
+    const size_t last = std::min(t.rows.size(), static_cast<size_t>((scroll + body) / 30) + 2);
+
+    cairo_save(cr);
+    cairo_rectangle(cr, 14, top, w - 28, body);
+    cairo_clip(cr);
+    const Rgba stripe = m_pal.dark ? Rgba{1, 1, 1, 0.018} : Rgba{0, 0, 0, 0.022};
+    gfx::TextStyle st;
+    st.size = 12;
+    st.middle = true;
+    st.tnum = true;
+    for (size_t i = first; i < last; ++i) {
+        const Row& r = t.rows[i];
+        const double y = top + 5 + static_cast<double>(i) * 30 - scroll;
+        const std::string id = "tbl:row:" + r.id;
+        if (i % 2 == 1) {
+            cairo_rectangle(cr, 14, y, w - 28, 30);
+            gfx::set(cr, stripe);
+            cairo_fill(cr);
+        }
+        const bool selected = !t.selected.empty() && r.id == t.selected;
+        if (selected || m_hover == id) {
+            gfx::rounded(cr, 16, y + 1, w - 32, 28, 6);
+            gfx::set(cr, selected ? m_pal.select : m_pal.hover);
+            cairo_fill(cr);
+        }
+        const double mid = y + 15;
+        double x = 22;
+        for (size_t c = 0; c < t.cols.size() && c < t.widths.size(); ++c) {
+            const double cw = t.widths[c];
+            if (cw <= 0) continue;
+            const Column& col = t.cols[c];
+            static const std::string none;
+            const std::string& text = c < r.cells.size() ? r.cells[c] : none;
+            const double key = c < r.keys.size() ? r.keys[c] : 0;
+            const bool rx = col.key == "rx", tx = col.key == "tx";
+            const bool meter = (rx || tx) && key > 0;
+            if (meter) {
+                const double lv = level(key);
+                for (int s = 0; s < 8; ++s) {
+                    gfx::rounded(cr, x + 8 + s * 5.5, mid - 4, 4, 8, 1);
+                    gfx::set(cr, lv >= (s + 0.5) / 8 ? (rx ? m_pal.down : m_pal.up)
+                                                     : m_pal.led_off);
+                    cairo_fill(cr);
+                }
+            }
+            if (c == 0 && r.accent == 1) gfx::dot(cr, x + 4, mid, 2.6, m_pal.ok);
+            if (!text.empty()) {
+                const Rgba& colour = r.dim                      ? m_pal.faint
+                                     : meter                    ? (rx ? m_pal.down : m_pal.up)
+                                     : c == 0 && r.accent == 2 ? m_pal.warn
+                                                               : m_pal.text;
+                if (col.right) {
+                    st.align = gfx::Align::Right;
+                    st.max_w = std::max(1.0, cw - (meter ? 58 : 16));
+                    gfx::text(cr, text, x + cw - 10, mid, colour, st);
+                } else {
+                    st.align = gfx::Align::Left;
+                    st.max_w = std::max(1.0, cw - 18);
+                    gfx::text(cr, text, x + 14, mid, colour, st);
+                }
+            }
+            x += cw;
+        }
+        m_hits.push_back({14, y, w - 28, 30, id, static_cast<int>(i), r.tooltip});
+    }
+    cairo_restore(cr);
+
+    if (content > body) {
+        double len = body * body / content;
+        const double drawn = len <= 30 ? 26 : len - 4;
+        len = std::max(len, 30.0);
+        const double y = top + 2 + (scroll / (content - body)) * (body - len);
+        gfx::rounded(cr, w - 22, y, 5, drawn, 2.5);
+        Rgba c = m_pal.faint;
+        c.a *= 0.55;
+        gfx::set(cr, c);
+        cairo_fill(cr);
+    }
+}
+
+// The count of shown rows on the left, the first hint that applies on the right.
+void App::paint_table_footer(cairo_t* cr, const Table& t, double w, double h, int page) {
+    int count = static_cast<int>(t.rows.size());
+    if (page == 2)
+        count = static_cast<int>(std::count_if(t.rows.begin(), t.rows.end(),
+                                               [](const Row& r) { return r.id != "other|"; }));
+    const char* foot = page == 1 ? "foot.conns" : page == 2 ? "foot.procs" : "foot.dests";
+    gfx::TextStyle st;
+    st.size = 11.5;
+    st.middle = true;
+    gfx::text(cr, L10n::tr(foot, count), 30, h - 13, m_pal.dim, st);
+
+    const bool snap = std::strcmp(paths::package_kind(), "snap") == 0;
+    std::string hint;
+    Rgba colour = m_pal.faint;
+    if (!m_ps.diag_ok) {
+        hint = L10n::tr("hint.nodiag");
+        if (snap) hint += "  " + L10n::tr("mi.snap");
+        colour = m_pal.warn;
+    } else if (m_ps.unmapped >= 1 && page <= 2) {
+        hint = L10n::tr("hint.unmapped", m_ps.unmapped);
+        if (snap && !m_snap_plug[1]) hint += "  " + L10n::tr("mi.snap");
+    } else if (page == 3) {
+        hint = L10n::tr("hint.urls");
+    } else if (page == 2) {
+        hint = L10n::tr("hint.other");
+    }
+    if (hint.empty()) return;
+    st.align = gfx::Align::Right;
+    st.max_w = 0.62 * w;
+    gfx::text(cr, hint, w - 30, h - 13, colour, st);
+}
+
+// Traffic by country above the destinations table: four countries per grid column, one
+// grid column per 300 units of width.
+void App::paint_country_panel(cairo_t* cr, double w) {
+    gfx::card(cr, 8, 52, w - 16, 140, m_pal, false);
+    gfx::TextStyle title;
+    title.size = 13;
+    title.bold = true;
+    title.middle = true;
+    gfx::text(cr, L10n::tr("dest.by_country"), 32, 76, m_pal.text_strong, title);
+    gfx::TextStyle small;
+    small.size = 11;
+    small.middle = true;
+    if (!geoip::available()) {
+        small.align = gfx::Align::Right;
+        gfx::text(cr, L10n::tr("dest.no_table"), w - 32, 76, m_pal.warn, small);
+        small.align = gfx::Align::Left;
+    }
+    if (m_countries.empty()) {
+        small.size = 12;
+        small.align = gfx::Align::Center;
+        gfx::text(cr, L10n::tr("tbl.empty"), w / 2, 132, m_pal.faint, small);
+        return;
+    }
+    const double inner = w - 56;
+    const int grid = std::max(1, static_cast<int>(inner / 300));
+    const double cell = inner / grid;
+    const double name_w = std::min(0.4 * cell, 130.0);
+    const double track = cell - name_w - 96;
+    double most = 1;
+    for (const auto& k : m_countries) most = std::max(most, k.rx + k.tx);
+    const size_t shown = std::min(m_countries.size(), static_cast<size_t>(4 * grid));
+    gfx::TextStyle name;
+    name.size = 11.5;
+    name.bold = true;
+    name.middle = true;
+    name.max_w = std::max(1.0, name_w - 8);
+    small.tnum = true;
+    small.align = gfx::Align::Right;
+    for (size_t i = 0; i < shown; ++i) {
+        const Country& k = m_countries[i];
+        const double x = 30 + static_cast<double>(i / 4) * cell;
+        const double y = 96 + static_cast<double>(i % 4) * 23;
+        const std::string label = geoip::name(k.cc);
+        gfx::text(cr, label, x, y + 9, m_pal.text, name);
+        if (track > 0) {
+            gfx::rounded(cr, x + name_w, y + 3, track, 12, 3);
+            gfx::set(cr, m_pal.led_off);
+            cairo_fill(cr);
+            const double rw = track * k.rx / most, sw = track * k.tx / most;
+            if (rw > 0.5) {
+                gfx::rounded(cr, x + name_w, y + 3, rw, 12, 3);
+                gfx::set(cr, m_pal.down);
+                cairo_fill(cr);
+            }
+            if (sw > 0.5) {
+                gfx::rounded(cr, x + name_w + rw, y + 3, sw, 12, 3);
+                gfx::set(cr, m_pal.up);
+                cairo_fill(cr);
+            }
+        }
+        gfx::text(cr, fmt::rate(k.rx + k.tx, m_settings.bits), x + cell - 12, y + 9, m_pal.dim,
+                  small);
+        m_hits.push_back({x, y, cell - 8, 20, "tbl:cc:" + k.cc, static_cast<int>(i),
+                          label + "\n" + fmt::bytes(k.bytes) + "\n" +
+                              L10n::tr("dest.hosts", k.hosts)});
+    }
 }
 
 // Header band: titles with their direction arrows, the sort chevron, and one resize handle
@@ -280,16 +618,84 @@ void App::paint_table_header(cairo_t* cr, const Table& t, double w, int page) {
     }
 }
 
-void App::table_click(int page, const Hit& hit, double x, double, int button, int) {
+void App::column_menu(int page, double x, double y) {
+    if (page < 1 || page > 3) return;
+    const Table& t = table_of(page);
+    auto& states = m_colstate[static_cast<size_t>(page)];
+    std::vector<MenuItem> items;
+    for (size_t i = 1; i < t.cols.size(); ++i) {
+        const Column& c = t.cols[i];
+        std::string label = c.title;
+        if (c.arrow != 0) label = L10n::tr(c.arrow < 0 ? "dir.download" : "dir.upload") + " · " + label;
+        const std::string key = c.key;
+        items.push_back({label,
+                         [this, page, key] {
+                             auto& st = m_colstate[static_cast<size_t>(page)][key];
+                             st.hidden = !st.hidden;
+                             store_columns(page);
+                             m_dirty = true;
+                         },
+                         "", !states[key].hidden, false});
+    }
+    items.push_back({"", nullptr, "", false, true});
+    items.push_back({L10n::tr("menu.cols_reset"),
+                     [this, page] {
+                         m_colstate[static_cast<size_t>(page)].clear();
+                         store_columns(page);
+                         m_dirty = true;
+                     },
+                     "", false, false});
+    open_menu(x, y, std::move(items));
+}
+
+void App::table_click(int page, const Hit& hit, double x, double y, int button, int clicks) {
     if (page < 1 || page > 3) return;
     Table& t = table_of(page);
+    const std::string& id = hit.id;
+    auto starts = [&](const char* prefix) { return id.rfind(prefix, 0) == 0; };
     auto column = [&](const std::string& key) -> int {
         for (size_t i = 0; i < t.cols.size(); ++i)
             if (t.cols[i].key == key) return static_cast<int>(i);
         return -1;
     };
-    if (hit.id.rfind("tbl:resize:", 0) == 0 && button == 1) {
-        const std::string key = hit.id.substr(11);
+    const bool left = button == 1, right = button == 3;
+    if (starts("field:")) {
+        TextField* f = field_of(page);
+        f->focus = true;
+        f->caret = f->text.size();
+        SDL_StartTextInput();
+        m_caret_on = true;
+        m_dirty = true;
+    } else if (starts("tbl:chip:") && left) {
+        const std::string chip = id.substr(9);
+        if (chip == "local") {
+            m_settings.show_local_conns = !m_settings.show_local_conns;
+        } else if (chip == "listen") {
+            m_settings.show_listening = !m_settings.show_listening;
+        } else if (chip == "resolve") {
+            m_settings.resolve_names = !m_settings.resolve_names;
+            m_tracker.set_resolve(m_settings.resolve_names);
+        } else if (chip == "group") {
+            m_settings.group_programs = !m_settings.group_programs;
+        } else if (chip == "reset") {
+            m_tracker.reset_totals();
+            m_ps = m_tracker.snapshot();
+        } else {
+            return;
+        }
+        save_later();
+        fill_table(page);
+        m_dirty = true;
+    } else if (starts("tbl:cc:") && left && page == 3) {
+        m_dest_field.text = geoip::name(id.substr(7));
+        m_dest_field.caret = m_dest_field.text.size();
+        m_scroll[3] = 0;
+        fill_table(3);
+        m_dirty = true;
+    } else if ((starts("tbl:head:") || starts("tbl:resize:")) && right) {
+        column_menu(page, x, y);
+    } else if (starts("tbl:resize:") && left) {
+        const std::string key = id.substr(11);
         const int i = column(key);
         if (i < 0) return;
         m_col_drag = true;
@@ -299,8 +705,8 @@ void App::table_click(int page, const Hit& hit, double x, double, int button, in
         const auto ui = static_cast<size_t>(i);
         m_col_w0 = ui < t.widths.size() && t.widths[ui] > 0 ? t.widths[ui] : t.cols[ui].min_w;
         m_dirty = true;
-    } else if (hit.id.rfind("tbl:head:", 0) == 0 && button == 1) {
-        const std::string key = hit.id.substr(9);
+    } else if (starts("tbl:head:") && left) {
+        const std::string key = id.substr(9);
         const int i = column(key);
         if (i < 0) return;
         if (t.sort_key == key) {
@@ -320,10 +726,34 @@ void App::table_click(int page, const Hit& hit, double x, double, int button, in
         save_later();
         sort_table(t);
         m_dirty = true;
+    } else if (starts("tbl:row:")) {
+        const std::string row = id.substr(8);
+        t.selected = row;
+        m_dirty = true;
+        if (right) {
+            table_menu(page, row, x, y);
+        } else if (left && clicks >= 2 && page >= 2 && row != "other|") {
+            if (page == 3) {
+                // "d" address "|"
+                show_connections(row.substr(1, row.size() >= 2 ? row.size() - 2 : 0));
+                return;
+            }
+            const size_t a = row.find('|');
+            const size_t b = a == std::string::npos ? a : row.find('|', a + 1);
+            if (b == std::string::npos) return;
+            const std::string pid = row.substr(a + 1, b - a - 1);
+            const bool several = std::count(row.begin(), row.end(), '|') > 2;
+            if (m_settings.group_programs && several) {
+                const auto it = std::find_if(t.rows.begin(), t.rows.end(),
+                                             [&](const Row& r) { return r.id == row; });
+                if (it == t.rows.end() || it->cells.empty()) return;
+                show_connections(it->cells[0].substr(0, it->cells[0].find("  ")));
+            } else {
+                show_connections("pid:" + pid);
+            }
+        }
     }
 }
-
-void App::fill_table(int) {}
 
 Table& App::table_of(int tab) {
     return tab == 1 ? m_conn : tab == 2 ? m_proc : m_dest;
