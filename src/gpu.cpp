@@ -51,4 +51,19 @@ bool intro_running() { return now_s() - g_intro_t < 1.6; }
 bool animating(bool animate) { return g_on && (intro_running() || (animate && g_records > 0)); }
 void shutdown() {}
 
+void bar(cairo_t* cr, const Bar& b) {
+    auto part = [&](double bottom, double h, const Rgba& c) {
+        if (h < 0.5) return;
+        cairo_pattern_t* g = cairo_pattern_create_linear(0, bottom - h, 0, bottom);
+        cairo_pattern_add_color_stop_rgba(g, 0, c.r, c.g, c.b, c.a);
+        cairo_pattern_add_color_stop_rgba(g, 1, c.r * 0.55, c.g * 0.55, c.b * 0.55, c.a);
+        cairo_rectangle(cr, b.x, bottom - h, b.w, h);
+        cairo_set_source(cr, g);
+        cairo_fill(cr);
+        cairo_pattern_destroy(g);
+    };
+    part(b.y_bottom, b.lo, b.lo_c);
+    part(b.y_bottom - b.lo, b.hi, b.hi_c);
+}
+
 } // namespace gpu

@@ -41,4 +41,15 @@ bool intro_running();
 bool animating(bool animate);
 void shutdown();
 
+// One bar of the statistics charts: `lo` stacked under `hi`, both heights in points above
+// `y_bottom`; `index` staggers the intro.
+struct Bar {
+    double x = 0, y_bottom = 0, w = 0;
+    double lo = 0, hi = 0;
+    Rgba lo_c, hi_c;
+    int index = 0;
+    bool hover = false;
+};
+void bar(cairo_t* cr, const Bar& b);
+
 } // namespace gpu
