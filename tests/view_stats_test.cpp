@@ -155,3 +155,63 @@ TEST(StatsPage, VanishedDeviceFallsBackToAll) {
 }
 
 } // namespace
+
+#include "support/display.h"
+
+#include <csignal>
+
+namespace {
+
+// The real program on the statistics page with two months of traffic, in the dark and the
+// light theme and in German; the screenshots go to build/screenshots/ for a look.
+TEST(StatsWindow, PageShowsInBothThemesAndInGerman) {
+    testsupport::XServer x;
+    if (const std::string why = x.start(1600, 1000); !why.empty()) GTEST_SKIP() << why;
+    testsupport::TempDir home;
+    const std::string cfg = home.path() + "/cfg/Velmora";
+    testsupport::make_dirs(cfg);
+    usage::Store st;
+    st.load(cfg + "/usage.dat");
+    std::string payload;
+    const int today = usage::Store::today();
+    for (int i = 0; i < 70; ++i) {
+        const int d = usage::Store::add_days(today, -i);
+        for (const char* dev : {"*", "eth0", "wlan0"})
+            payload += std::string("D ") + dev + " " + std::to_string(d) + " " +
+                       std::to_string((i % 9 + 1) * 180000000ull) + " " +
+                       std::to_string((i % 4 + 1) * 20000000ull) + "\n";
+    }
+    st.load_payload(payload);
+    ASSERT_TRUE(st.save());
+    struct Run {
+        const char* name;
+        std::vector<std::string> args;
+        const char* lang;
+        bool dark;
+    } runs[] = {{"dark", {"--tab", "4"}, "C.UTF-8", true},
+                {"light", {"--tab", "4", "--theme", "light"}, "C.UTF-8", false},
+                {"de", {"--tab", "4"}, "de_DE.UTF-8", true}};
+    for (const Run& r : runs) {
+        testsupport::Background app(
+            testsupport::velmora_bin(), r.args,
+            {"DISPLAY=" + x.display(), "HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.path() + "/cfg",
+             std::string("LANG=") + r.lang, "LANGUAGE=", "GTK_THEME=Adwaita:dark",
+             "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"});
+        testsupport::XServer::Geometry g;
+        ASSERT_TRUE(testsupport::wait_until(15000, [&] {
+            g = x.window("Velmora");
+            return g.found && x.pixel(g.x + g.w / 2, g.y + g.h / 2) != 0;
+        })) << app.stderr_text();
+        usleep(2000 * 1000); // the bars' intro
+        x.save_png(std::string(VELMORA_BUILD_DIR) + "/screenshots/stats-" + r.name + ".png", g.x,
+                   g.y, g.w, g.h);
+        // The first tile's display window (slot colour of the theme) below its label.
+        const Rgba slot = Palette::make(r.dark).slot;
+        const uint32_t px = x.pixel(g.x + 40, g.y + 88 + 66 + 50);
+        EXPECT_NEAR(static_cast<int>(px >> 16 & 255), slot.r * 255, 24) << r.name << std::hex << px;
+        app.signal(SIGTERM);
+        ASSERT_TRUE(app.wait_exit(5000));
+    }
+}
+
+} // namespace
