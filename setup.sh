@@ -22,7 +22,7 @@ PACKAGES=(
   libsdl2-dev libcairo2-dev libpango1.0-dev libglib2.0-dev libsodium-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth x11-utils xdotool dbus-daemon gcovr
+  xvfb xauth x11-utils xdotool dbus-daemon openbox gcovr
   pci.ids usb.ids iproute2 procps util-linux
   fonts-dejavu-core fonts-noto-core fonts-noto-cjk
   # the install and package tests: CPack's dependency scan, the validators, lintian

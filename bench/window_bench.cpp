@@ -132,7 +132,9 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
 }
 
 // Runs the program for `seconds` with the given settings and reports its CPU use.
-void run_window(benchmark::State& state, bool animate, int interval_ms, int seconds) {
+// With `mini`, the mini view shows the total and two devices (three strips).
+void run_window(benchmark::State& state, bool animate, int interval_ms, int seconds,
+                bool mini = false) {
     char home[] = "/tmp/velmora-bench-XXXXXX";
     if (!mkdtemp(home)) {
         state.SkipWithError("no temporary directory");
@@ -144,6 +146,11 @@ void run_window(benchmark::State& state, bool animate, int interval_ms, int seco
     s.m_path = cfg + "/settings.dat";
     s.animate = animate;
     s.interval_ms = interval_ms;
+    if (mini) {
+        s.mini = true;
+        s.show_loopback = true;
+        s.mini_devices = {"*", "lo", "eth0"};
+    }
     s.save();
 
     const std::string display = ":" + std::to_string(900 + getpid() % 90);
@@ -184,9 +191,11 @@ void run_window(benchmark::State& state, bool animate, int interval_ms, int seco
 void BM_IdleAnimationOff(benchmark::State& state) { run_window(state, false, 1000, 20); }
 void BM_IdleAnimationOn(benchmark::State& state) { run_window(state, true, 1000, 20); }
 void BM_RssAfterOneMinute(benchmark::State& state) { run_window(state, false, 1000, 60); }
+void BM_MiniThreeStrips(benchmark::State& state) { run_window(state, false, 1000, 20, true); }
 
 BENCHMARK(BM_IdleAnimationOff)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_IdleAnimationOn)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 BENCHMARK(BM_RssAfterOneMinute)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_MiniThreeStrips)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 } // namespace

@@ -28,6 +28,7 @@ App::App() = default;
 
 App::~App() {
     stop_sampler();
+    unwatch_system_theme();
     // An App that never ran shutdown_window (tests) may still hold the background.
     if (m_bg) cairo_surface_destroy(m_bg);
 }
@@ -77,6 +78,16 @@ int App::run(int, char**) {
     signal(SIGHUP, on_signal);
     signal(SIGUSR1, on_signal);
 
+    // One sample on this thread first, so the device cards exist before the window shows
+    // (and the mini window is created at the size of its strips).
+    {
+        Out first;
+        net::read_counters(&first.counters);
+        first.ifaces = net::scan_interfaces();
+        first.has_ifaces = true;
+        consume(first);
+    }
+
     if (!init_window()) {
         // No translated text was shown yet, so this failure says nothing about the language.
         L10n::cleanExit();
@@ -86,15 +97,6 @@ int App::run(int, char**) {
     apply_theme();
     watch_system_theme();
     set_icon();
-
-    // One sample on this thread first, so the device cards exist before the window shows.
-    {
-        Out first;
-        net::read_counters(&first.counters);
-        first.ifaces = net::scan_interfaces();
-        first.has_ifaces = true;
-        consume(first);
-    }
 
     apply_mode(m_settings.mini);
     SDL_ShowWindow(m_win);
@@ -145,7 +147,10 @@ bool App::init_window() {
         return false;
     }
 
-    m_win = SDL_CreateWindow("Velmora", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 1200, 760,
+    // Created at its final size: a hidden window resized later keeps its old drawing buffer
+    // under some OpenGL drivers, and the picture would sit offset in the window.
+    const ModeBox box = window_box(m_settings.mini);
+    m_win = SDL_CreateWindow("Velmora", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, box.w, box.h,
                              SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
     if (!m_win) {
         logger::error(std::string("SDL_CreateWindow: ") + SDL_GetError());

@@ -137,6 +137,18 @@ const char* state_key(const net::Interface& info);
 // The utilisation read-out of a card: "100 %", "72 %", "8.0 %"; empty without a link speed.
 std::string utilisation_label(double rate, int64_t speed_mbps);
 
+// One figure of the statistics page: a tile's label or a bar's date, and its bytes.
+struct StatFigure {
+    std::string label;
+    usage::Sum sum;
+};
+// The six summary tiles of selection `s` on day `today` (YYYYMMDD), in page order.
+std::vector<StatFigure> stats_tiles(const usage::Store& st, const std::string& s, int today);
+// The bars of the 30-day chart, or with `months` of the 12-month chart, oldest first.
+std::vector<StatFigure> stats_bars(const usage::Store& st, const std::string& s, int today,
+                                   bool months);
+int stats_tiles_per_row(double w);
+
 namespace gfx {
 // A segmented control (page tabs, span and mode switches): its width at `size` and its
 // drawing, which adds one hit per segment with id `prefix` + index. Returns the width.
@@ -146,6 +158,13 @@ double segmented_bar(cairo_t* cr, double x, double y, double h,
                      const Palette& p, double size, std::vector<Hit>& hits,
                      const std::string& prefix);
 } // namespace gfx
+
+// Size and place of a view's window before the reachability test: the saved geometry of that
+// view, else the defaults for display bounds `u`; `lines` is the mini view's strip count.
+struct ModeBox {
+    int x = 0, y = 0, w = 0, h = 0;
+};
+ModeBox mode_box(const Settings& st, bool mini, int lines, const SDL_Rect& u);
 
 class App {
 public:
@@ -254,11 +273,15 @@ public:
     void copy(const std::string& text);
 
     // ---- theme, scale and placement ----
+    static bool system_prefers_dark();
     void apply_theme();
     void watch_system_theme();
+    void unwatch_system_theme();
     void set_icon();
     void update_scale();
     void apply_mode(bool mini);
+    // The size and place `apply_mode` gives the window of a view.
+    ModeBox window_box(bool mini);
     void place(int x, int y, int w, int h);
     void remember_geometry();
     void open_url(const std::string& url);
@@ -328,10 +351,20 @@ public:
 
     // ---- statistics page (view_stats) ----
     double paint_stats(cairo_t* cr, double w);
+    void paint_stat_chips(cairo_t* cr, double w, const std::vector<std::string>& names);
+    double paint_stat_tiles(cairo_t* cr, double w, double y, const std::vector<StatFigure>& tiles);
+    // Chart number `chart` (11, 12) at `y`; bars are numbered from `first_index` for the
+    // intro. Returns the y below it.
+    double paint_stat_chart(cairo_t* cr, double w, double y, int chart, const std::string& title,
+                            const std::vector<StatFigure>& bars, int first_index);
 
     // ---- mini view (view_mini) ----
     void paint_mini(cairo_t* cr, double w, double h, bool over);
     void mini_click(const std::string& id, double x, double y, int button, int clicks);
+    // The devices of the mini view in card order; `total` tells whether the total strip
+    // comes first.
+    std::vector<IfState*> mini_list(bool* total);
+    bool mini_total_shown();
 
     // ---- settings panel and dialogs (view_settings) ----
     void open_settings(int tab);
@@ -482,6 +515,12 @@ std::vector<std::pair<int, int>> changed_bands(std::vector<unsigned char>& shown
 extern std::atomic<uint8_t> g_sig_quit;
 extern std::atomic<uint8_t> g_sig_raise;
 void on_signal(int sig);
+
+// The mini window's hit-test callback (`data` is the App): drag by the body, resize at the
+// edges and corners.
+SDL_HitTestResult mini_hit_test(SDL_Window* win, const SDL_Point* pt, void* data);
+// The same decision for a point in a w × h window, `on_button` when it lies on a control.
+SDL_HitTestResult mini_hit_area(int x, int y, int w, int h, bool on_button);
 
 // Keeps a window above others where the SDL library supports it.
 void window_on_top(SDL_Window* window, bool on);

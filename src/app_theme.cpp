@@ -1,25 +1,157 @@
-// Theme, scale and window placement.
-// FIXME: the desktop's dark/light preference, saved placements and the mini view's shape
-// arrive with their own work; until then the window opens 1200 × 760 on display 0.
+// Theme, scale and window placement: the desktop's dark or light preference (portal, then
+// GTK's own settings), live switching, the size and place of both views, and a few desktop
+// services (icon, on-top, links).
 
 #include "app.h"
 
 #include "gpu.h"
+#include "logger.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <gio/gio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+namespace {
+
+constexpr const char* kPortalName = "org.freedesktop.portal.Desktop";
+constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
+constexpr const char* kSettingsIface = "org.freedesktop.portal.Settings";
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// A connection of our own to the session bus, so that a bus going away later never ends the
+// process (the shared connection exits on close). Null without a session bus.
+GDBusConnection* open_session_bus() {
+    gchar* addr = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!addr) return nullptr;
+    GDBusConnection* c = g_dbus_connection_new_for_address_sync(
+        addr,
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+    g_free(addr);
+    if (c) g_dbus_connection_set_exit_on_close(c, FALSE);
+    return c;
+}
+
+// The portal's colour scheme: 1 dark, 2 light, 0 no preference; -1 when it cannot be read.
+int portal_color_scheme() {
+    GDBusConnection* bus = open_session_bus();
+    if (!bus) return -1;
+    GVariant* reply = g_dbus_connection_call_sync(
+        bus, kPortalName, kPortalPath, kSettingsIface, "Read",
+        g_variant_new("(ss)", "org.freedesktop.appearance", "color-scheme"),
+        G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 500, nullptr, nullptr);
+    int scheme = -1;
+    if (reply) {
+        GVariant* v = nullptr;
+        g_variant_get(reply, "(v)", &v);
+        // Older portals wrap the value in one more variant.
+        while (v && g_variant_is_of_type(v, G_VARIANT_TYPE_VARIANT)) {
+            GVariant* inner = g_variant_get_variant(v);
+            g_variant_unref(v);
+            v = inner;
+        }
+        if (v && g_variant_is_of_type(v, G_VARIANT_TYPE_UINT32))
+            scheme = static_cast<int>(g_variant_get_uint32(v));
+        if (v) g_variant_unref(v);
+        g_variant_unref(reply);
+    }
+    g_object_unref(bus);
+    return scheme;
+}
+
+// GTK's own settings: only the first settings.ini that opens counts.
+bool gtk_settings_dark() {
+    const std::pair<const char*, const char*> candidates[] = {
+        {"XDG_CONFIG_HOME", "/gtk-3.0/settings.ini"},
+        {"SNAP_REAL_HOME", "/.config/gtk-3.0/settings.ini"},
+        {"HOME", "/.config/gtk-3.0/settings.ini"},
+    };
+    for (const auto& [var, rel] : candidates) {
+        const char* base = getenv(var);
+        if (!base) continue;
+        FILE* f = fopen((std::string(base) + rel).c_str(), "r");
+        if (!f) continue;
+        bool dark = false;
+        char line[512];
+        while (!dark && fgets(line, sizeof line, f)) {
+            const std::string l = lower(line);
+            if (l.find("gtk-application-prefer-dark-theme") != std::string::npos)
+                dark = l.find('1') != std::string::npos || l.find("true") != std::string::npos;
+            else if (l.find("gtk-theme-name") != std::string::npos)
+                dark = l.find("dark") != std::string::npos;
+        }
+        fclose(f);
+        return dark;
+    }
+    return false;
+}
+
+GDBusConnection* g_theme_bus = nullptr; // kept open for the change signal
+
+void on_setting_changed(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                        GVariant* params, gpointer data) {
+    if (!g_variant_is_of_type(params, G_VARIANT_TYPE("(ssv)"))) return;
+    const gchar* ns = nullptr;
+    const gchar* key = nullptr;
+    GVariant* value = nullptr;
+    g_variant_get(params, "(&s&sv)", &ns, &key, &value);
+    if (value) g_variant_unref(value);
+    auto* app = static_cast<App*>(data);
+    if (strcmp(ns, "org.freedesktop.appearance") == 0 && strcmp(key, "color-scheme") == 0 &&
+        app->m_settings.theme == "auto")
+        app->apply_theme();
+}
+
+// Usable bounds of display 0; a fixed 1920 × 1080 when SDL cannot tell.
+SDL_Rect usable0() {
+    SDL_Rect u{0, 0, 1920, 1080};
+    if (SDL_GetDisplayUsableBounds(0, &u) != 0) u = SDL_Rect{0, 0, 1920, 1080};
+    return u;
+}
+
+} // namespace
+
+bool App::system_prefers_dark() {
+    const int scheme = portal_color_scheme();
+    if (scheme == 1) return true;
+    if (scheme == 2) return false;
+    if (const char* gtk = getenv("GTK_THEME"))
+        return lower(gtk).find("dark") != std::string::npos;
+    return gtk_settings_dark();
+}
+
 void App::apply_theme() {
     const std::string& wanted = force_theme.empty() ? m_settings.theme : force_theme;
-    m_dark = wanted != "light";
+    m_dark = wanted == "dark" ? true : wanted == "light" ? false : system_prefers_dark();
     m_pal = Palette::make(m_dark);
     gpu::set_palette(m_pal);
     m_ghost_dirty = true;
     m_dirty = m_over_dirty = true;
 }
 
-void App::watch_system_theme() {}
+void App::watch_system_theme() {
+    if (m_portal_sub) return;
+    if (!g_theme_bus) g_theme_bus = open_session_bus();
+    if (!g_theme_bus) return;
+    m_portal_sub = g_dbus_connection_signal_subscribe(
+        g_theme_bus, kPortalName, kSettingsIface, "SettingChanged", kPortalPath, nullptr,
+        G_DBUS_SIGNAL_FLAGS_NONE, on_setting_changed, this, nullptr);
+}
+
+void App::unwatch_system_theme() {
+    if (m_portal_sub && g_theme_bus) g_dbus_connection_signal_unsubscribe(g_theme_bus, m_portal_sub);
+    m_portal_sub = 0;
+}
 
 void App::set_icon() {
     cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 64, 64);
@@ -47,18 +179,56 @@ void App::update_scale() {
     m_H = h;
 }
 
+ModeBox mode_box(const Settings& st, bool mini, int lines, const SDL_Rect& u) {
+    ModeBox m;
+    const Geometry& g = mini ? st.compact : st.full;
+    const bool saved = g.w > 0 && g.h > 0;
+    if (saved) {
+        m.w = g.w;
+        m.h = g.h;
+    } else if (mini) {
+        m.w = 380;
+        m.h = std::max(1, lines) * 54 + 60;
+    } else {
+        m.w = std::clamp(u.w * 55 / 100, 1100, 1700);
+        m.h = std::min(m.w * 10 / 16, u.h - 80);
+    }
+    m.w = std::min(m.w, u.w);
+    m.h = std::min(m.h, std::max(u.h - 80, 200));
+    auto centred = [&] {
+        m.x = u.x + (u.w - m.w) / 2;
+        m.y = u.y + (u.h - m.h) / 2;
+    };
+    if (saved && g.has_pos) {
+        m.x = g.x;
+        m.y = g.y;
+    } else if (mini && st.full.w > 0 && st.full.h > 0 && st.full.has_pos) {
+        // The first mini window opens where the full one was, pulled onto the screen.
+        const int fx = st.full.x, fy = st.full.y;
+        m.x = fx >= u.x ? std::min(fx, u.x + u.w - m.w) : u.x;
+        m.y = fy >= u.y ? std::min(fy, u.y + u.h - m.h) : u.y;
+    } else {
+        centred();
+    }
+    return m;
+}
+
+ModeBox App::window_box(bool mini) {
+    bool total = false;
+    const int lines = mini ? static_cast<int>(mini_list(&total).size()) + (total ? 1 : 0) : 0;
+    return mode_box(m_settings, mini, lines, usable0());
+}
+
 void App::apply_mode(bool mini) {
-    SDL_Rect u{0, 0, 1920, 1080};
-    if (SDL_GetDisplayUsableBounds(0, &u) != 0) u = SDL_Rect{0, 0, 1920, 1080};
-    const int w = mini ? 380 : std::min(1200, u.w);
-    const int h = mini ? 222 : std::min(760, std::max(u.h - 80, 200));
+    const ModeBox m = window_box(mini);
     if (m_win) {
         SDL_SetWindowBordered(m_win, mini ? SDL_FALSE : SDL_TRUE);
+        SDL_SetWindowHitTest(m_win, mini ? mini_hit_test : nullptr, mini ? this : nullptr);
         SDL_SetWindowMinimumSize(m_win, mini ? 260 : 820, mini ? 80 : 520);
-        SDL_SetWindowSize(m_win, w, h);
+        SDL_SetWindowSize(m_win, m.w, m.h);
         window_on_top(m_win, mini ? m_settings.mini_on_top : m_settings.always_on_top);
     }
-    place(u.x + (u.w - w) / 2, u.y + (u.h - h) / 2, w, h);
+    place(m.x, m.y, m.w, m.h);
     update_scale();
     m_dirty = m_over_dirty = true;
 }
@@ -73,8 +243,7 @@ void App::place(int x, int y, int w, int h) {
             reachable = true;
     }
     if (!reachable) {
-        SDL_Rect u{0, 0, 1920, 1080};
-        if (SDL_GetDisplayUsableBounds(0, &u) != 0) u = SDL_Rect{0, 0, 1920, 1080};
+        const SDL_Rect u = usable0();
         x = u.x + (u.w - w) / 2;
         y = u.y + (u.h - h) / 2;
     }
