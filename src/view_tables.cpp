@@ -225,6 +225,11 @@ void App::paint_table_page(cairo_t* cr, double w, double, int page) {
     Table& t = table_of(page);
     layout_table(t, w, page);
     paint_table_header(cr, t, w, page);
+    // An empty table inside a Snap most likely lacks a permission: say which, and how.
+    if (t.rows.empty() && !snap_all_connected()) {
+        const double pw = std::min(w - 32, 760.0);
+        paint_snap_panel(cr, (w - pw) / 2, table_top(page) + 50, pw, m_hits, m_hover, false);
+    }
 }
 
 // Header band: titles with their direction arrows, the sort chevron, and one resize handle
