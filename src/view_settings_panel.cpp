@@ -41,6 +41,13 @@ gfx::TextStyle ts(double size, bool bold = false, gfx::Align align = gfx::Align:
     return st;
 }
 
+// Cuts a text at `w` only when it is wider: a layout of fixed width would move a
+// right-to-left text to the far end of that width.
+gfx::TextStyle fitted(cairo_t* cr, const std::string& text, gfx::TextStyle st, double w) {
+    if (gfx::text_width(cr, text, st.size, st.bold) > w) st.max_w = w;
+    return st;
+}
+
 Rgba lighter(const Rgba& c, double d) {
     return Rgba{std::min(1.0, c.r + d), std::min(1.0, c.g + d), std::min(1.0, c.b + d), c.a};
 }
@@ -76,8 +83,7 @@ void button(cairo_t* cr, double x, double y, double w, double h, const std::stri
         cairo_set_line_width(cr, 1);
         cairo_stroke(cr);
     }
-    gfx::TextStyle st = ts(12.5, true, gfx::Align::Center, true);
-    st.max_w = w - 16;
+    const gfx::TextStyle st = fitted(cr, label, ts(12.5, true, gfx::Align::Center, true), w - 16);
     gfx::text(cr, label, x + w / 2, y + h / 2, primary ? p.chip_on_text : p.text, st);
 }
 
@@ -204,9 +210,8 @@ void tab_general(Sheet& s) {
     const double bw =
         std::min(s.x + s.w - bx, std::max(220.0, gfx::text_width(s.cr, current, 12.5, true) + 60));
     button(s.cr, bx, s.y, bw, 36, "", false, s.hot("set:lang"), s.p);
-    gfx::TextStyle bt = ts(12.5, true, gfx::Align::Left, true);
-    bt.max_w = bw - 44;
-    gfx::text(s.cr, current, bx + 14, s.y + 18, s.p.text, bt);
+    gfx::text(s.cr, current, bx + 14, s.y + 18, s.p.text,
+              fitted(s.cr, current, ts(12.5, true, gfx::Align::Left, true), bw - 44));
     gfx::text(s.cr, "›", bx + bw - 14, s.y + 18, s.p.dim, ts(16, true, gfx::Align::Right, true));
     s.hit(bx, s.y, bw, 36, "set:lang");
     s.y += std::max(48.0, lh + 22);
@@ -276,12 +281,11 @@ void tab_devices(Sheet& s) {
 
     auto row = [&](const std::string& name, const std::string& kind, bool show, bool mini,
                    int total) {
-        gfx::TextStyle t = ts(13, name == "*", gfx::Align::Left, true);
-        t.max_w = name_w - 10;
-        gfx::text(s.cr, name == "*" ? "Σ" : name, cx[0], s.y + 18, s.p.text, t);
-        t = ts(12.5, false, gfx::Align::Left, true);
-        t.max_w = kind_w - 10;
-        gfx::text(s.cr, kind, cx[1], s.y + 18, s.p.dim, t);
+        const std::string shown = name == "*" ? "Σ" : name;
+        gfx::text(s.cr, shown, cx[0], s.y + 18, s.p.text,
+                  fitted(s.cr, shown, ts(13, name == "*", gfx::Align::Left, true), name_w - 10));
+        gfx::text(s.cr, kind, cx[1], s.y + 18, s.p.dim,
+                  fitted(s.cr, kind, ts(12.5, false, gfx::Align::Left, true), kind_w - 10));
         const struct {
             int col;
             const char* what;
@@ -441,11 +445,21 @@ void App::paint_settings(cairo_t* cr, double W, double H) {
     cairo_clip(cr);
     Sheet s{*this, cr, p, x + 28, pw - 56, top, bottom, top - m_set_scroll};
     switch (m_set_tab) {
-    case 0: tab_general(s); break;
-    case 1: tab_devices(s); break;
-    case 2: tab_connections(s); break;
-    case 3: tab_about(s); break;
-    default: tab_keys(s); break;
+    case 0:
+        tab_general(s);
+        break;
+    case 1:
+        tab_devices(s);
+        break;
+    case 2:
+        tab_connections(s);
+        break;
+    case 3:
+        tab_about(s);
+        break;
+    default:
+        tab_keys(s);
+        break;
     }
     cairo_restore(cr);
     m_set_content_h = s.y + m_set_scroll - top;
@@ -514,9 +528,8 @@ void App::paint_languages(cairo_t* cr, double W, double H) {
             gfx::set(cr, chosen ? p.chip_on : p.hover);
             cairo_fill(cr);
         }
-        gfx::TextStyle st = ts(13, chosen, gfx::Align::Left, true);
-        st.max_w = cw - 24;
-        gfx::text(cr, entries[i].second, ex + 12, ey + 15, chosen ? p.chip_on_text : p.text, st);
+        gfx::text(cr, entries[i].second, ex + 12, ey + 15, chosen ? p.chip_on_text : p.text,
+                  fitted(cr, entries[i].second, ts(13, chosen, gfx::Align::Left, true), cw - 24));
         const double y0 = std::max(ey, top), y1 = std::min(ey + 30, bottom);
         m_over_hits.push_back(Hit{ex, y0, cw, y1 - y0, id, 0, ""});
     }

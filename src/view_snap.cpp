@@ -105,11 +105,13 @@ double App::paint_snap_panel(cairo_t* cr, double x, double y, double w, std::vec
     // Heights first, measured with the same fonts on a scratch surface.
     cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
     cairo_t* m = cairo_create(scratch);
+    // A plug's text starts 24 right of its mark and ends at the intro's right edge.
+    const double plug_w = iw - 70 - 24;
     const double intro_h = gfx::wrapped(m, intro, 0, 0, iw - 70, nullptr, ts(12.5));
     double plug_h[3];
     for (int i = 0; i < 3; ++i)
         plug_h[i] = std::max(
-            22.0, gfx::wrapped(m, L10n::tr(kPlugText[i]), 0, 0, iw - 70, nullptr, ts(12)) + 8);
+            22.0, gfx::wrapped(m, L10n::tr(kPlugText[i]), 0, 0, plug_w, nullptr, ts(12)) + 8);
     const double cmd_h = gfx::wrapped(m, cmd, 0, 0, iw - 150, nullptr, ts(12, true));
     const double hint_h = gfx::wrapped(m, hint, 0, 0, iw, nullptr, ts(12));
     cairo_destroy(m);
@@ -133,7 +135,7 @@ double App::paint_snap_panel(cairo_t* cr, double x, double y, double w, std::vec
             check_mark(cr, x + 96 + 6, ry + 9, p.ok);
         else
             cross(cr, x + 96 + 6, ry + 9, p.err);
-        gfx::wrapped(cr, L10n::tr(kPlugText[i]), x + 96 + 24, ry + 1, iw - 70,
+        gfx::wrapped(cr, L10n::tr(kPlugText[i]), x + 96 + 24, ry + 1, plug_w,
                      m_snap_plug[i] ? &p.dim : &p.text, ts(12));
         ry += plug_h[i];
     }
@@ -155,9 +157,7 @@ double App::paint_snap_panel(cairo_t* cr, double x, double y, double w, std::vec
                  c.a};
     gfx::set(cr, c);
     cairo_fill(cr);
-    gfx::TextStyle ls = label_style();
-    ls.max_w = bw - 12;
-    gfx::text(cr, copy_label, bx + bw / 2, by + 17, p.chip_on_text, ls);
+    gfx::text(cr, copy_label, bx + bw / 2, by + 17, p.chip_on_text, label_style());
     hits.push_back(Hit{bx, by, bw, 34, "snap:copy", 0, ""});
 
     gfx::wrapped(cr, hint, x + 26, box_y + box_h + 12, iw, &p.dim, ts(12));

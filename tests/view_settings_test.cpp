@@ -13,6 +13,20 @@ using testsupport::Ui;
 
 namespace {
 
+// The window as painted, for looking at each tab in long-word and right-to-left languages.
+void shot(App& a, const std::string& name) {
+    const std::string dir = std::string(VELMORA_BUILD_DIR) + "/screenshots";
+    testsupport::make_dirs(dir);
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(a.m_W),
+                                                    static_cast<int>(a.m_H));
+    cairo_t* cr = cairo_create(s);
+    a.paint_base(cr);
+    a.paint_over(cr);
+    cairo_destroy(cr);
+    cairo_surface_write_to_png(s, (dir + "/" + name + ".png").c_str());
+    cairo_surface_destroy(s);
+}
+
 struct SettingsUi {
     Ui ui{1100, 760};
     SettingsUi() {
@@ -56,6 +70,8 @@ TEST(SettingsPanel, EveryTabStaysInsideThePanel) {
                     inside += id != "set:pane";
                 }
                 EXPECT_GE(inside, 6) << lang << " tab " << tab;
+                if (w > 1000)
+                    shot(s.ui.app, std::string("settings-") + lang + "-" + std::to_string(tab));
                 // A tab longer than the panel scrolls, and the wheel stops at its end.
                 for (int i = 0; i < 40; ++i) s.ui.wheel(pane->x + 50, pane->y + 200, -1);
                 s.ui.paint();
