@@ -298,8 +298,8 @@ void tab_devices(Sheet& s) {
         }
         s.y += 36;
     };
-    row("*", L10n::tr("set.kind.sum"), true, sum_line_shown(a), -1);
-    // The sum row has no overview switch of its own: the overview always shows the total.
+    // The sum row's overview switch stores "*" in the hidden set like a device name.
+    row("*", L10n::tr("set.kind.sum"), !st.hidden.count("*"), sum_line_shown(a), -1);
     for (IfState* d : a.ordered(false))
         row(d->info.name, L10n::tr(net::kind_key(d->info.kind)), !st.hidden.count(d->info.name),
             st.mini_devices.count(d->info.name) > 0, a.counts(d->info) ? 1 : 0);

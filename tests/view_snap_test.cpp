@@ -10,20 +10,6 @@ using testsupport::Ui;
 
 namespace {
 
-// The window as painted, to look at the panel in both forms.
-void shot(App& a, const std::string& name) {
-    const std::string dir = std::string(VELMORA_BUILD_DIR) + "/screenshots";
-    testsupport::make_dirs(dir);
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(a.m_W),
-                                                    static_cast<int>(a.m_H));
-    cairo_t* cr = cairo_create(s);
-    a.paint_base(cr);
-    a.paint_over(cr);
-    cairo_destroy(cr);
-    cairo_surface_write_to_png(s, (dir + "/" + name + ".png").c_str());
-    cairo_surface_destroy(s);
-}
-
 struct SnapUi {
     Ui ui{1000, 700};
     std::string calls;
@@ -77,7 +63,6 @@ TEST(SnapPanel, OnlyTheMissingPlugIsCrossed) {
             rows.push_back(y + 5);
             y += 20;
         }
-    shot(s.ui.app, "snap-modal");
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_TRUE(has(rows[0], p.ok) && !has(rows[0], p.err));
     EXPECT_TRUE(has(rows[1], p.err) && !has(rows[1], p.ok));
@@ -91,9 +76,6 @@ TEST(SnapPanel, OnlyTheMissingPlugIsCrossed) {
         EXPECT_TRUE(s.ui.hit(s.ui.find("snap:copy")->x + 5, s.ui.find("snap:copy")->y + 5)) << tab;
         EXPECT_FALSE(s.ui.find("snap:close")) << tab;
     }
-    s.ui.theme(false);
-    s.ui.paint();
-    shot(s.ui.app, "snap-inline-light");
 }
 
 TEST(SnapPanel, CopyReadsCopiedForTwoSeconds) {
