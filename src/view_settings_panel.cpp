@@ -351,8 +351,13 @@ void tab_about(Sheet& s) {
 
     const std::string report = L10n::tr("about.report");
     const double rw = gfx::text_width(s.cr, report, 12.5, false);
-    gfx::text(s.cr, report, s.x, s.y, s.p.text, ts(12.5));
-    const bool wraps = rw + 12 + gfx::text_width(s.cr, VELMORA_SUPPORT_MAIL, 12.5, false) > s.w;
+    if (L10n::isRTL())
+        gfx::text(s.cr, report, s.x + s.w, s.y, s.p.text, ts(12.5, false, gfx::Align::Right));
+    else
+        gfx::text(s.cr, report, s.x, s.y, s.p.text, ts(12.5));
+    // A right-to-left label runs from the right, so the address goes below it there.
+    const bool wraps = L10n::isRTL() ||
+                       rw + 12 + gfx::text_width(s.cr, VELMORA_SUPPORT_MAIL, 12.5, false) > s.w;
     if (wraps) s.y += 22;
     s.link(VELMORA_SUPPORT_MAIL, mail(), wraps ? s.x : s.x + rw + 8);
     s.y += 26;
