@@ -59,7 +59,7 @@ int App::run(int, char**) {
     m_dest.sort_key = m_settings.dest_sort;
     m_dest.desc = m_settings.dest_desc;
     load_columns();
-    // FIXME: the Snap permission check arrives with its panel.
+    check_snap_plugs();
 
     auto take_filter = [](TextField& f, const std::string& text) {
         f.text = text;

@@ -372,13 +372,24 @@ public:
     // A report left by an earlier crash opens the dialog that sends or discards it.
     void offer_crash_report();
     void over_click(const Hit& hit, double x, double y);
+    void settings_click(const Hit& hit);
+    void languages_click(const Hit& hit);
+    // Re-applies the settings after a change; `relayout` after a language change.
+    void settings_changed(bool relayout);
     void paint_settings(cairo_t* cr, double w, double h);
     void paint_languages(cairo_t* cr, double w, double h);
     void paint_confirm(cairo_t* cr, double w, double h, bool crash);
 
     // ---- Snap permissions panel (view_snap) ----
+    void check_snap_plugs();
+    bool snap_all_connected() const;
     void open_snap_panel();
-    void snap_click(const std::string& id);
+    static std::string snap_command();
+    // True when `id` was one of the panel's.
+    bool snap_click(const std::string& id);
+    // Paints the panel at (x, y), `w` wide, with its hits into `hits`; returns its height.
+    double paint_snap_panel(cairo_t* cr, double x, double y, double w, std::vector<Hit>& hits,
+                            const std::string& hover, bool modal);
     void paint_snap_modal(cairo_t* cr, double w, double h);
 
     // Command-line overrides, stored by the start-up sequence before run().

@@ -65,9 +65,12 @@ void App::sampler_loop() {
         SDL_PushEvent(&wake);
 
         std::unique_lock<std::mutex> lock(m_qmutex);
-        auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(m_interval.load());
-        m_qcv.wait_until(lock, deadline, [this] { return m_stop.load(); });
+        const int interval = m_interval.load();
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(interval);
+        // A new interval from the settings takes effect at once: sample now, then wait anew.
+        m_qcv.wait_until(lock, deadline, [this, interval] {
+            return m_stop.load() || m_interval.load() != interval;
+        });
     }
 }
 

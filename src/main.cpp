@@ -1,6 +1,7 @@
 // Process entry: the window-less modes end in the command line; otherwise the start-up
 // sequence takes the single-instance lock, opens the log and runs the application.
 #include "app.h"
+#include "autostart.h"
 #include "cli.h"
 #include "l10n.h"
 #include "logger.h"
@@ -88,6 +89,8 @@ int start_window(const cli::Options& opts, int argc, char** argv) {
     setlocale(LC_ALL, "");
     setlocale(LC_NUMERIC, "C");
     L10n::init(dir);
+    // An AppImage moved or replaced since the entry was written would not start at login.
+    autostart::repair();
 
     auto app = std::make_unique<App>();
     app->force_mini = opts.force_mini;

@@ -6,6 +6,7 @@
 
 #include "app.h"
 
+#include "autostart.h"
 #include "l10n.h"
 #include "logger.h"
 #include "paths.h"
@@ -301,13 +302,13 @@ void App::paint_tooltip(cairo_t* cr) {
 }
 
 // ---- settings panel and dialogs -------------------------------------------------------
-// FIXME: the panel's tabs and the languages panel arrive with their own work; until then
-// the panel is an empty sheet with a close path (Escape or a click beside it).
+// The panel's tabs and the languages panel are in view_settings_panel.cpp.
 
 void App::open_settings(int tab) {
     m_set_scroll = 0;
     if (m_menu.open) close_menu();
     m_set_tab = std::clamp(tab, 0, 4);
+    m_autostart = autostart::enabled();
     m_modal = Modal::Settings;
     m_over_dirty = true;
 }
@@ -346,25 +347,15 @@ void App::over_click(const Hit& hit, double, double) {
         auto act = std::move(m_confirm_act);
         m_confirm_act = nullptr;
         if (hit.id == "conf:ok" && act) act();
-    } else if (m_modal == Modal::Settings && hit.id == "set:close") {
-        m_modal = Modal::None;
+    } else if (m_modal == Modal::Settings) {
+        settings_click(hit);
+    } else if (m_modal == Modal::Languages) {
+        languages_click(hit);
+    } else if (m_modal == Modal::Snap) {
+        snap_click(hit.id);
     }
     m_dirty = m_over_dirty = true;
 }
-
-void App::paint_settings(cairo_t* cr, double w, double h) {
-    cairo_rectangle(cr, 0, 0, w, h);
-    cairo_set_source_rgba(cr, 0, 0, 0, 0.45);
-    cairo_fill(cr);
-    const double pw = std::min(w - 40, 980.0), ph = std::min(h - 40, 700.0);
-    const double x = (w - pw) / 2, y = (h - ph) / 2;
-    gfx::rounded(cr, x, y, pw, ph, 16);
-    gfx::set(cr, m_pal.surface);
-    cairo_fill(cr);
-    m_over_hits.push_back(Hit{x, y, pw, ph, "set:pane", 0, ""});
-}
-
-void App::paint_languages(cairo_t*, double, double) {}
 
 void App::paint_confirm(cairo_t* cr, double w, double h, bool crash) {
     const Palette& p = m_pal;

@@ -235,6 +235,11 @@ void App::paint_table_page(cairo_t* cr, double w, double h, int page) {
     paint_table_header(cr, t, w, page);
     paint_table_rows(cr, t, w, h, page);
     paint_table_footer(cr, t, w, h, page);
+    // An empty table inside a Snap most likely lacks a permission: say which, and how.
+    if (t.rows.empty() && !snap_all_connected()) {
+        const double pw = std::min(w - 32, 760.0);
+        paint_snap_panel(cr, (w - pw) / 2, table_top(page) + 50, pw, m_hits, m_hover, false);
+    }
 }
 
 // The filter field: a magnifier, the text scrolled so that its end stays in view, the caret.
