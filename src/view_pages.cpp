@@ -15,7 +15,8 @@ void App::ov_release() {}
 void App::ov_motion(double, double) {}
 
 // ---- statistics ----
-double App::paint_stats(cairo_t*, double) { return 0; }
+// The plan section stands in for the page until the page itself arrives.
+double App::paint_stats(cairo_t* cr, double w) { return paint_plan(cr, 18, 18, w - 36) + 36; }
 
 // ---- mini view ----
 void App::paint_mini(cairo_t* cr, double w, double h, bool over) {
