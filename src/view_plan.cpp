@@ -272,7 +272,7 @@ void App::paint_plan_modal(cairo_t* cr, double w, double h) {
     cairo_rectangle(cr, 0, 0, w, h);
     cairo_set_source_rgba(cr, 0, 0, 0, 0.45);
     cairo_fill(cr);
-    const double pw = std::min(w - 40, 480.0), ph = 262;
+    const double pw = std::min(w - 40, 480.0), ph = 236;
     const double x = (w - pw) / 2, y = std::max(20.0, (h - ph) / 2);
     gfx::rack(cr, x, y, pw, ph, p, p.accent, true, 7, false);
     m_over_hits.push_back(Hit{x, y, pw, ph, "plan:panel", 0, ""});
