@@ -90,7 +90,7 @@ TEST(CsvExport, FullDiskLeavesNoPartialFile) {
     const std::string report = testsupport::in_child([&](testsupport::Report& r) {
         if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
             mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=64k") != 0) {
-            r.check(false, "no private tmpfs");
+            r.text = "skip: no private mount namespace here";
             return;
         }
         testsupport::write_file(dir.path() + "/stats.csv", "kept");
@@ -104,6 +104,7 @@ TEST(CsvExport, FullDiskLeavesNoPartialFile) {
         }
         r.check(entries == 1, "a partial file was left behind");
     });
+    if (report.rfind("skip: ", 0) == 0) GTEST_SKIP() << report.substr(6);
     EXPECT_EQ(report, "");
 }
 
