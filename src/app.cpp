@@ -9,6 +9,7 @@
 #include "gpu.h"
 #include "l10n.h"
 #include "logger.h"
+#include "notify.h"
 #include "paths.h"
 #include "ruvasto.h"
 
@@ -29,6 +30,7 @@ App::App() = default;
 App::~App() {
     stop_sampler();
     unwatch_system_theme();
+    notify::forget_pending(); // an export dialog still open must not call back into us
     // An App that never ran shutdown_window (tests) may still hold the background.
     if (m_bg) cairo_surface_destroy(m_bg);
 }
@@ -573,6 +575,10 @@ void App::paint_over(cairo_t* cr) {
     }
     if (m_modal == Modal::Snap) {
         paint_snap_modal(cr, m_W, m_H);
+        m_has_over = true;
+    }
+    if (m_modal == Modal::Plan) {
+        paint_plan_modal(cr, m_W, m_H);
         m_has_over = true;
     }
     if (m_menu.open) {

@@ -7,6 +7,7 @@
 #include "history.h"
 #include "net_procs.h"
 #include "net_stats.h"
+#include "plan.h"
 #include "settings.h"
 #include "usage_store.h"
 
@@ -184,7 +185,7 @@ public:
         std::vector<unsigned char> shown;
     };
 
-    enum class Modal { None = 0, Settings = 1, Confirm = 2, Crash = 3, Languages = 4, Snap = 5 };
+    enum class Modal { None = 0, Settings = 1, Confirm = 2, Crash = 3, Languages = 4, Snap = 5, Plan = 6 };
 
     struct ColState {
         double w = 0;
@@ -358,6 +359,30 @@ public:
     double paint_stat_chart(cairo_t* cr, double w, double y, int chart, const std::string& title,
                             const std::vector<StatFigure>& bars, int first_index);
 
+    // ---- data plan and export (view_plan.cpp) ----
+    // The plan section of the statistics page for the selected device, painted into the
+    // page at (x, y) and `w` wide; returns its height.
+    double paint_plan(cairo_t* cr, double x, double y, double w);
+    // "12.3 GB left" of the all-devices plan for the overview's total panel; empty without one.
+    std::string plan_remaining() const;
+    const plan::Plan* find_plan(const std::string& iface) const;
+    plan::Status plan_status(const plan::Plan& p) const;
+    void plan_click(const Hit& hit);
+    void open_plan_editor();
+    void close_plan_editor();
+    void save_plan();
+    // Keys while the editor is open; false lets the shortcuts have them.
+    bool plan_key(const SDL_Keysym& k);
+    void plan_text(const char* text);
+    void paint_plan_modal(cairo_t* cr, double w, double h);
+    // Raises the alerts that became due; called with every sample.
+    void check_plans();
+    void export_stats();
+    void finish_export(const std::string& path, bool show_folder);
+    // A message in the status bar, in the warning colour when `warn`, for `ms` (0: until
+    // replaced).
+    void show_notice(const std::string& text, bool warn, Uint32 ms);
+
     // ---- mini view (view_mini) ----
     void paint_mini(cairo_t* cr, double w, double h, bool over);
     void mini_click(const std::string& id, double x, double y, int button, int clicks);
@@ -512,6 +537,13 @@ public:
     int m_set_tab = 0;
     bool m_autostart = false;
     double m_set_scroll = 0, m_set_content_h = 0, m_set_view_h = 0, m_lang_scroll = 0;
+    TextField m_plan_field;       // the plan editor's allowance
+    std::string m_plan_iface;     // the device whose plan the editor changes
+    int m_plan_day = 1;
+    bool m_plan_bad = false;      // the allowance did not read as an amount
+    std::string m_notice;         // status-bar message, replacing the counts while shown
+    bool m_notice_warn = false;
+    Uint32 m_notice_until = 0;
     bool m_crash_pending = false; // an earlier run left a crash report
     std::string m_crash_report;   // its text
 };

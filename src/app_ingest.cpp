@@ -165,6 +165,8 @@ void App::consume(Out& out) {
         m_hist.add(static_cast<double>(time(nullptr)), rx_sum, tx_sum, dt);
     }
 
+    check_plans();
+
     if (t - m_last_usage_save > kStoreWriteSeconds && m_usage.dirty()) {
         if (!m_usage.save()) logger::warn("usage history could not be written");
         if (m_hist.dirty() && !m_hist.save(m_config_dir + "/history.dat"))

@@ -143,8 +143,11 @@ void App::mouse_down(double x, double y, int button, int clicks) {
         if (const Hit* h = hit_at(x, y, true)) {
             if (button == 1) {
                 const Hit copy = *h;
-                over_click(copy, x, y);
+                if (m_modal == Modal::Plan) plan_click(copy);
+                else over_click(copy, x, y);
             }
+        } else if (m_modal == Modal::Plan) {
+            close_plan_editor();
         } else if (m_modal == Modal::Settings || m_modal == Modal::Snap) {
             m_modal = Modal::None;
         } else if (m_modal == Modal::Languages) {
@@ -184,6 +187,8 @@ void App::mouse_down(double x, double y, int button, int clicks) {
         if (left) snap_click(h.id);
     } else if (starts(h.id, "tbl:") || starts(h.id, "field:")) {
         table_click(tab, h, x, y, button, clicks);
+    } else if (starts(h.id, "plan:")) {
+        if (left) plan_click(h);
     } else if (starts(h.id, "st:scroll:")) {
         if (left) {
             m_st_chip_scroll += h.n * 240;
@@ -321,6 +326,7 @@ void after_edit(App& app, const TextField* f) {
 
 void App::key(const SDL_Keysym& k) {
     const bool ctrl = (k.mod & KMOD_CTRL) != 0;
+    if (m_modal == Modal::Plan && plan_key(k)) return;
     if (TextField* f = focused_field()) {
         std::string& t = f->text;
         f->caret = std::min(f->caret, t.size());
@@ -426,6 +432,10 @@ void App::key(const SDL_Keysym& k) {
 }
 
 void App::text_input(const char* text) {
+    if (m_modal == Modal::Plan) {
+        plan_text(text);
+        return;
+    }
     TextField* f = focused_field();
     if (!f || !text) return;
     f->caret = std::min(f->caret, f->text.size());

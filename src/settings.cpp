@@ -197,6 +197,8 @@ void Settings::load_text(const std::string& text) {
     flag("animate", animate);
     with("full", [&](const std::string& v) { full = parse_geo(v); });
     with("compact", [&](const std::string& v) { compact = parse_geo(v); });
+    with("plans", [&](const std::string& v) { plans = plan::parse_plans(v); });
+    with("plan_alerts", [&](const std::string& v) { plan_alerts = plan::parse_alerts(v); });
 
     if (interval_ms != 500 && interval_ms != 2000) interval_ms = 1000;
     static const int ok[] = {60, 300, 900, 3600, 43200, 86400, 604800, 2592000, 31536000};
@@ -272,5 +274,8 @@ std::string Settings::to_text() const {
     line("card_order", join_ordered(card_order));
     line("full", geo(full));
     line("compact", geo(compact));
+    // Written only when used, so that files of users without a plan stay as they were.
+    if (!plans.empty()) line("plans", plan::to_text(plans));
+    if (!plan_alerts.empty()) line("plan_alerts", plan::to_text(plan_alerts));
     return out;
 }

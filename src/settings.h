@@ -3,6 +3,8 @@
 // back to defaults, so old and damaged files always load.
 #pragma once
 
+#include "plan.h"
+
 #include <set>
 #include <string>
 #include <vector>
@@ -57,6 +59,10 @@ struct Settings {
     bool animate = true;
     Geometry full;
     Geometry compact;
+    // Data plans per device ("*" for all devices) and the alerts already raised in their
+    // current billing periods, kept so that a restart never repeats one.
+    std::vector<plan::Plan> plans;
+    std::vector<plan::Alerted> plan_alerts;
     std::string m_path;
 
     Settings() = default;

@@ -200,6 +200,13 @@ std::vector<std::string> Store::interfaces() const {
     return out;
 }
 
+void Store::each_day(const std::string& name,
+                     const std::function<void(int, const Sum&)>& fn) const {
+    auto it = m_days.find(name);
+    if (it == m_days.end()) return;
+    for (const auto& [d, sum] : it->second) fn(d, sum);
+}
+
 void Store::reset() {
     m_days.clear();
     m_dirty = true;

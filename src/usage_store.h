@@ -57,6 +57,8 @@ public:
     int first_day(const std::string& name) const;
     // Stored interface names in order, without the total.
     std::vector<std::string> interfaces() const;
+    // Every stored day of `name` in ascending order.
+    void each_day(const std::string& name, const std::function<void(int, const Sum&)>& fn) const;
 
     // Forgets every day; the raw readings stay, so counting goes on seamlessly.
     void reset();

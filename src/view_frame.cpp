@@ -140,7 +140,10 @@ void App::paint_statusbar(cairo_t* cr, double w, double y) {
 
     gfx::TextStyle st = style(11.5, false);
     st.max_w = 0.45 * w;
-    gfx::text(cr, status_counts(), 14, cy, p.dim, st);
+    if (!m_notice.empty() && m_notice_until && SDL_TICKS_PASSED(SDL_GetTicks(), m_notice_until))
+        m_notice.clear();
+    if (m_notice.empty()) gfx::text(cr, status_counts(), 14, cy, p.dim, st);
+    else gfx::text(cr, m_notice, 14, cy, m_notice_warn ? p.warn : p.text, st);
 
     double rx = w;
     auto segment = [&](const std::string& text, const Rgba& c) {

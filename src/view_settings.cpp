@@ -53,6 +53,7 @@ std::vector<App::MenuItem> App::menubar_items(int index) {
     switch (index) {
     case 0:
         add(tr("mi.settings"), [this] { open_settings(0); }, "Ctrl+,", false);
+        add(tr("mi.export"), [this] { export_stats(); }, "", false);
         sep();
         add(tr("mini.quit"), [this] { m_running = false; }, "Ctrl+Q", false);
         break;

@@ -7,7 +7,7 @@
 // translated, which the lookup replaces by English.
 namespace i18n_data {
 
-inline constexpr int KEY_COUNT = 287;
+inline constexpr int KEY_COUNT = 301;
 inline constexpr int LANG_COUNT = 83;
 
 struct LangEntry {
