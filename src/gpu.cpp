@@ -699,19 +699,4 @@ void shutdown() {
     g_tip_key.clear();
 }
 
-void bar(cairo_t* cr, const Bar& b) {
-    auto part = [&](double bottom, double h, const Rgba& c) {
-        if (h < 0.5) return;
-        cairo_pattern_t* g = cairo_pattern_create_linear(0, bottom - h, 0, bottom);
-        cairo_pattern_add_color_stop_rgba(g, 0, c.r, c.g, c.b, c.a);
-        cairo_pattern_add_color_stop_rgba(g, 1, c.r * 0.55, c.g * 0.55, c.b * 0.55, c.a);
-        cairo_rectangle(cr, b.x, bottom - h, b.w, h);
-        cairo_set_source(cr, g);
-        cairo_fill(cr);
-        cairo_pattern_destroy(g);
-    };
-    part(b.y_bottom, b.lo, b.lo_c);
-    part(b.y_bottom - b.lo, b.hi, b.hi_c);
-}
-
 } // namespace gpu
