@@ -14,6 +14,8 @@
 #include "l10n.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -132,6 +134,11 @@ struct Dest {
 
 uint64_t sub0(uint64_t a, uint64_t b) { return a > b ? a - b : 0; }
 
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
 } // namespace
 
 // ---- safe text ------------------------------------------------------------------------
@@ -176,11 +183,32 @@ void App::fill_table(int page) {
         m_settings.dest_filter = m_dest_field.text;
         save_later();
     }
+    if (page < 1 || page > 3) return;
+    const auto p = static_cast<size_t>(page);
+    const std::string& filter = field_of(page)->text;
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "%.17g/%zu/%zu/%.17g/%.17g/%d%d%d%d%d/", m_ps.t,
+                  m_ps.conns.size(), m_ps.procs.size(), m_total_rx_now, m_total_tx_now,
+                  m_settings.show_local_conns, m_settings.show_listening,
+                  m_settings.resolve_names, m_settings.group_programs, m_settings.bits);
+    const std::string inputs = buf + L10n::currentLanguage();
+    // Typing one more character: nothing else changed, so only rows that passed the
+    // shorter filter can pass the longer one. Every sample, chip or option rebuilds.
+    const std::string& before = m_fill_filter[p];
+    const bool narrows = inputs == m_fill_inputs[p] && filter != before &&
+                         lower(filter).find(lower(before)) != std::string::npos &&
+                         lower(before).rfind("pid:", 0) != 0 && lower(filter).rfind("pid:", 0) != 0;
+    m_fill_inputs[p] = inputs;
+    m_fill_filter[p] = filter;
+    if (narrows) {
+        auto& rows = table_of(page).rows;
+        std::erase_if(rows, [&](const Row& r) { return r.id == "other|" || !matches(r, filter); });
+        return;
+    }
     switch (page) {
     case 1: fill_conn_table(); break;
     case 2: fill_proc_table(); break;
-    case 3: fill_dest_table(); break;
-    default: break;
+    default: fill_dest_table(); break;
     }
 }
 
