@@ -283,6 +283,9 @@ TEST(TablePaint, OnlyVisibleRowsWithClampedScrollAndMeters) {
     ui.paint();
     const double body = 760 - App::kHeaderH - App::kStatusH - 52 - 34 - 26;
     EXPECT_DOUBLE_EQ(ui.app.m_scroll[1], 1000 * 30 + 10 - body);
+    ui.app.m_scroll[1] = 0;
+    ui.key(SDLK_END); // the keyboard reaches the same end: the last row above the footer
+    EXPECT_DOUBLE_EQ(ui.app.m_scroll[1], 1000 * 30 + 10 - body);
     size_t rows = 0;
     for (const auto& id : ui.ids())
         if (id.rfind("tbl:row:", 0) == 0) ++rows;
