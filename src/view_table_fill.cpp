@@ -249,6 +249,7 @@ void App::fill_conn_table() {
     for (const auto& p : m_ps.procs) owners[p.pid] = {plain_text(p.name), plain_text(p.cmdline)};
     std::unordered_map<uid_t, std::string> users;
     std::map<std::string, std::string> countries;
+    std::unordered_map<std::string, const std::string*> by_ip;
     std::map<std::pair<int, int>, std::string> states;
     const std::string local_label = L::tr("col.local") + ": ";
     const std::string remote_label = L::tr("col.remote") + ": ";
@@ -309,10 +310,15 @@ void App::fill_conn_table() {
             endpoint_into(r.cells[4], c.remote_ip, c.remote_port);
         r.cells[5].clear();
         if (!c.listening && !c.loopback) {
-            std::string cc = geoip::country(c.remote_ip);
-            auto it = countries.find(cc);
-            if (it == countries.end()) it = countries.emplace(cc, geoip::name(cc)).first;
-            r.cells[5] = it->second;
+            // Many sockets share a remote address: each is looked up once per refill.
+            auto at = by_ip.find(c.remote_ip);
+            if (at == by_ip.end()) {
+                std::string cc = geoip::country(c.remote_ip);
+                auto it = countries.find(cc);
+                if (it == countries.end()) it = countries.emplace(cc, geoip::name(cc)).first;
+                at = by_ip.emplace(c.remote_ip, &it->second).first;
+            }
+            r.cells[5] = *at->second;
         }
         const char* svc = procs::service_name(c.listening ? c.local_port : c.remote_port, c.proto);
         r.cells[6] = svc ? svc : "";

@@ -402,6 +402,14 @@ TEST(TableContents, HostileNamesArePlainVisibleAndClipped) {
         EXPECT_LE(s->size(), 260u);
     }
     ui.paint();
+    // A picture to look at: build/screenshots/tables-hostile-names.png.
+    testsupport::make_dirs(std::string(VELMORA_BUILD_DIR) + "/screenshots");
+    cairo_surface_t* shot = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1200, 760);
+    cairo_t* cr = cairo_create(shot);
+    ui.app.paint_base(cr);
+    cairo_destroy(cr);
+    cairo_surface_write_to_png(shot, VELMORA_BUILD_DIR "/screenshots/tables-hostile-names.png");
+    cairo_surface_destroy(shot);
     ui.app.table_menu(2, r.id, 0, 0);
     ASSERT_TRUE(ui.app.m_menu.open);
     ui.app.m_menu.items[0].act(); // "Copy command line"
