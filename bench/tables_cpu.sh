@@ -50,6 +50,8 @@ sleep 2
 xdotool mousemove 800 500 key ctrl+2
 sleep 1
 xdotool mousemove $((200 + 420)) $((120 + 88 + 27)) click 1 mousemove 800 600
+# PAGE=1 measures the same with the overview shown instead, for comparison.
+[ "${PAGE:-2}" = 2 ] || xdotool key "ctrl+${PAGE}"
 sleep 5
 
 ticks() { awk '{print $14 + $15}' "/proc/$APP/stat"; }
@@ -58,7 +60,8 @@ sleep "$SECONDS_MEASURED"
 t1=$(ticks)
 hz=$(getconf CLK_TCK)
 awk -v d=$((t1 - t0)) -v hz="$hz" -v s="$SECONDS_MEASURED" \
-    'BEGIN { printf "connections page, 10000 connections: %.1f %% of one core over %d s\n", 100 * d / hz / s, s }'
+    -v page="${PAGE:-2}" \
+    'BEGIN { printf "page %d shown, 10000 connections: %.1f %% of one core over %d s\n", page, 100 * d / hz / s, s }'
 # SHOT=file.png keeps a picture of the window as measured (from Xvfb's frame buffer file).
 if [ -n "${SHOT:-}" ]; then
     python3 - "$WORK/Xvfb_screen0" "$SHOT" <<'PY'

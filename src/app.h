@@ -521,6 +521,9 @@ public:
     TextField m_conn_field, m_proc_field, m_dest_field;
     std::vector<Country> m_countries;
     double m_other_rx = 0, m_other_tx = 0;
+    // What each page's rows were last built from (snapshot and options) and their filter:
+    // a filter that only grows narrows the rows instead of rebuilding them.
+    std::array<std::string, 4> m_fill_inputs, m_fill_filter;
 
     // Statistics and mini view.
     double m_st_chip_scroll = 0, m_st_chip_max = 0;

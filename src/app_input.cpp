@@ -293,7 +293,7 @@ void App::scroll_page(double delta) {
     double max = 0;
     if (tab >= 1 && tab <= 3) {
         const double content = static_cast<double>(table_of(tab).rows.size()) * 30 + 10;
-        const double visible = page - (tab == 3 ? 200 : 52) - 36;
+        const double visible = page - table_top(tab) - 34 - 26; // header band, footer band
         max = std::max(0.0, content - visible);
     } else {
         max = std::max(0.0, m_content_h[static_cast<size_t>(tab)] - page);

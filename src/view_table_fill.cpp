@@ -14,7 +14,9 @@
 #include "l10n.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <map>
 #include <set>
@@ -130,7 +132,14 @@ struct Dest {
     uint64_t rxt = 0, txt = 0;
 };
 
-uint64_t sub0(uint64_t a, uint64_t b) { return a > b ? a - b : 0; }
+uint64_t sub0(uint64_t a, uint64_t b) {
+    return a > b ? a - b : 0;
+}
+
+std::string lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
 
 } // namespace
 
@@ -176,11 +185,38 @@ void App::fill_table(int page) {
         m_settings.dest_filter = m_dest_field.text;
         save_later();
     }
+    if (page < 1 || page > 3) return;
+    const auto p = static_cast<size_t>(page);
+    const std::string& filter = field_of(page)->text;
+    char buf[160];
+    std::snprintf(buf, sizeof buf, "%.17g/%zu/%zu/%.17g/%.17g/%d%d%d%d%d/", m_ps.t,
+                  m_ps.conns.size(), m_ps.procs.size(), m_total_rx_now, m_total_tx_now,
+                  m_settings.show_local_conns, m_settings.show_listening, m_settings.resolve_names,
+                  m_settings.group_programs, m_settings.bits);
+    const std::string inputs = buf + L10n::currentLanguage();
+    // Typing one more character: nothing else changed, so only rows that passed the
+    // shorter filter can pass the longer one. Every sample, chip or option rebuilds.
+    const std::string& before = m_fill_filter[p];
+    const bool narrows = inputs == m_fill_inputs[p] && filter != before &&
+                         lower(filter).find(lower(before)) != std::string::npos &&
+                         lower(before).rfind("pid:", 0) != 0 && lower(filter).rfind("pid:", 0) != 0;
+    m_fill_inputs[p] = inputs;
+    m_fill_filter[p] = filter;
+    if (narrows) {
+        auto& rows = table_of(page).rows;
+        std::erase_if(rows, [&](const Row& r) { return r.id == "other|" || !matches(r, filter); });
+        return;
+    }
     switch (page) {
-    case 1: fill_conn_table(); break;
-    case 2: fill_proc_table(); break;
-    case 3: fill_dest_table(); break;
-    default: break;
+    case 1:
+        fill_conn_table();
+        break;
+    case 2:
+        fill_proc_table();
+        break;
+    default:
+        fill_dest_table();
+        break;
     }
 }
 
@@ -210,10 +246,10 @@ void App::fill_conn_table() {
         std::string name, cmd;
     };
     std::unordered_map<int, Owner> owners;
-    for (const auto& p : m_ps.procs)
-        owners[p.pid] = {plain_text(p.name), plain_text(p.cmdline)};
+    for (const auto& p : m_ps.procs) owners[p.pid] = {plain_text(p.name), plain_text(p.cmdline)};
     std::unordered_map<uid_t, std::string> users;
     std::map<std::string, std::string> countries;
+    std::unordered_map<std::string, const std::string*> by_ip;
     std::map<std::pair<int, int>, std::string> states;
     const std::string local_label = L::tr("col.local") + ": ";
     const std::string remote_label = L::tr("col.remote") + ": ";
@@ -248,8 +284,10 @@ void App::fill_conn_table() {
                 u = users.emplace(c.uid, plain_text(procs::user_name(c.uid))).first;
             prog += u->second;
         }
-        if (c.pid < 0) prog += ')';
-        else prog.append("  ").append(std::to_string(c.pid));
+        if (c.pid < 0)
+            prog += ')';
+        else
+            prog.append("  ").append(std::to_string(c.pid));
 
         const bool tcp = c.proto == 6;
         r.cells[1] = tcp ? "TCP" : "UDP";
@@ -266,14 +304,21 @@ void App::fill_conn_table() {
         } else {
             host = c.remote_ip;
         }
-        if (c.listening) r.cells[4].clear();
-        else endpoint_into(r.cells[4], c.remote_ip, c.remote_port);
+        if (c.listening)
+            r.cells[4].clear();
+        else
+            endpoint_into(r.cells[4], c.remote_ip, c.remote_port);
         r.cells[5].clear();
         if (!c.listening && !c.loopback) {
-            std::string cc = geoip::country(c.remote_ip);
-            auto it = countries.find(cc);
-            if (it == countries.end()) it = countries.emplace(cc, geoip::name(cc)).first;
-            r.cells[5] = it->second;
+            // Many sockets share a remote address: each is looked up once per refill.
+            auto at = by_ip.find(c.remote_ip);
+            if (at == by_ip.end()) {
+                std::string cc = geoip::country(c.remote_ip);
+                auto it = countries.find(cc);
+                if (it == countries.end()) it = countries.emplace(cc, geoip::name(cc)).first;
+                at = by_ip.emplace(c.remote_ip, &it->second).first;
+            }
+            r.cells[5] = *at->second;
         }
         const char* svc = procs::service_name(c.listening ? c.local_port : c.remote_port, c.proto);
         r.cells[6] = svc ? svc : "";
@@ -417,8 +462,15 @@ void App::fill_proc_table() {
         Row r;
         r.id = "other|";
         const uint64_t orx = sub0(m_sess_rx, sum_rxt), otx = sub0(m_sess_tx, sum_txt);
-        r.cells = {L::tr("proc.other"),        "", "", fmt::rate(m_other_rx, bits),
-                   fmt::rate(m_other_tx, bits), fmt::bytes(orx), fmt::bytes(otx), "", ""};
+        r.cells = {L::tr("proc.other"),
+                   "",
+                   "",
+                   fmt::rate(m_other_rx, bits),
+                   fmt::rate(m_other_tx, bits),
+                   fmt::bytes(orx),
+                   fmt::bytes(otx),
+                   "",
+                   ""};
         r.keys = {kNaN, -2, kNaN, m_other_rx, m_other_tx, double(orx), double(otx), -1, -1};
         r.accent = 2;
         r.tooltip = L::tr("tip.other");
@@ -498,12 +550,12 @@ void App::fill_dest_table() {
                    fmt::rate(d.tx, bits),
                    fmt::bytes(d.rxt),
                    fmt::bytes(d.txt)};
-        r.keys = {kNaN, kNaN, kNaN, kNaN, kNaN, double(d.conns), d.rx, d.tx, double(d.rxt),
-                  double(d.txt)};
+        r.keys = {kNaN, kNaN, kNaN,          kNaN,         kNaN, double(d.conns),
+                  d.rx, d.tx, double(d.rxt), double(d.txt)};
         r.dim = d.rx + d.tx == 0;
         r.accent = d.rx + d.tx > 0 ? 1 : 0;
-        r.tooltip = (named ? name + "  ·  " + ip : ip) + "\n" + cn->second + "\n" + progs_label +
-                    progs;
+        r.tooltip =
+            (named ? name + "  ·  " + ip : ip) + "\n" + cn->second + "\n" + progs_label + progs;
         if (matches(r, filter)) m_dest.rows.push_back(std::move(r));
     }
     sort_table(m_dest);
@@ -529,8 +581,8 @@ void App::show_connections(const std::string& filter) {
 
 void App::table_menu(int page, const std::string& row_id, double x, double y) {
     const Table& t = table_of(page);
-    const auto it = std::find_if(t.rows.begin(), t.rows.end(),
-                                 [&](const Row& r) { return r.id == row_id; });
+    const auto it =
+        std::find_if(t.rows.begin(), t.rows.end(), [&](const Row& r) { return r.id == row_id; });
     if (it == t.rows.end() || page < 1 || page > 3) return;
     const Row& r = *it;
     auto cell = [&](size_t i) { return i < r.cells.size() ? r.cells[i] : std::string(); };
@@ -550,8 +602,8 @@ void App::table_menu(int page, const std::string& row_id, double x, double y) {
         copy_item("menu.copy_remote", cell(1));
         const std::string ip = cell(1);
         if (!ip.empty())
-            items.push_back({L10n::tr("menu.show_conns"), [this, ip] { show_connections(ip); },
-                             "", false, false});
+            items.push_back({L10n::tr("menu.show_conns"), [this, ip] { show_connections(ip); }, "",
+                             false, false});
     }
     std::string line;
     for (const auto& c : r.cells) {

@@ -429,15 +429,15 @@ void App::paint_table_rows(cairo_t* cr, const Table& t, double w, double h, int 
                 const double lv = level(key);
                 for (int s = 0; s < 8; ++s) {
                     gfx::rounded(cr, x + 8 + s * 5.5, mid - 4, 4, 8, 1);
-                    gfx::set(cr, lv >= (s + 0.5) / 8 ? (rx ? m_pal.down : m_pal.up)
-                                                     : m_pal.led_off);
+                    gfx::set(cr,
+                             lv >= (s + 0.5) / 8 ? (rx ? m_pal.down : m_pal.up) : m_pal.led_off);
                     cairo_fill(cr);
                 }
             }
             if (c == 0 && r.accent == 1) gfx::dot(cr, x + 4, mid, 2.6, m_pal.ok);
             if (!text.empty()) {
-                const Rgba& colour = r.dim                      ? m_pal.faint
-                                     : meter                    ? (rx ? m_pal.down : m_pal.up)
+                const Rgba& colour = r.dim                     ? m_pal.faint
+                                     : meter                   ? (rx ? m_pal.down : m_pal.up)
                                      : c == 0 && r.accent == 2 ? m_pal.warn
                                                                : m_pal.text;
                 if (col.right) {
@@ -564,9 +564,9 @@ void App::paint_country_panel(cairo_t* cr, double w) {
         }
         gfx::text(cr, fmt::rate(k.rx + k.tx, m_settings.bits), x + cell - 12, y + 9, m_pal.dim,
                   small);
-        m_hits.push_back({x, y, cell - 8, 20, "tbl:cc:" + k.cc, static_cast<int>(i),
-                          label + "\n" + fmt::bytes(k.bytes) + "\n" +
-                              L10n::tr("dest.hosts", k.hosts)});
+        m_hits.push_back(
+            {x, y, cell - 8, 20, "tbl:cc:" + k.cc, static_cast<int>(i),
+             label + "\n" + fmt::bytes(k.bytes) + "\n" + L10n::tr("dest.hosts", k.hosts)});
     }
 }
 
@@ -631,7 +631,8 @@ void App::column_menu(int page, double x, double y) {
     for (size_t i = 1; i < t.cols.size(); ++i) {
         const Column& c = t.cols[i];
         std::string label = c.title;
-        if (c.arrow != 0) label = L10n::tr(c.arrow < 0 ? "dir.download" : "dir.upload") + " · " + label;
+        if (c.arrow != 0)
+            label = L10n::tr(c.arrow < 0 ? "dir.download" : "dir.upload") + " · " + label;
         const std::string key = c.key;
         items.push_back({label,
                          [this, page, key] {

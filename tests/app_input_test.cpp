@@ -132,9 +132,11 @@ TEST(InputScroll, WheelAndKeysClampToTheContent) {
     for (int i = 0; i < 5; ++i) ui.wheel(600, 300, -1);
     ui.key(SDLK_END);
     EXPECT_EQ(ui.app.m_scroll[1], 0);
-    ui.app.m_conn.rows.resize(40); // 1210 tall in a view of 646 - 52 - 36
+    // 1210 tall in a body of 646 - 52 - 34 - 26 between the header band and the footer: the
+    // end shows the last row whole.
+    ui.app.m_conn.rows.resize(40);
     ui.key(SDLK_END);
-    EXPECT_DOUBLE_EQ(ui.app.m_scroll[1], 40 * 30 + 10 - (646 - 52 - 36));
+    EXPECT_DOUBLE_EQ(ui.app.m_scroll[1], 40 * 30 + 10 - (646 - 52 - 34 - 26));
 
     // Nothing scrolls the page under a menu.
     ui.app.m_settings.tab = 0;

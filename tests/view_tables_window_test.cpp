@@ -13,7 +13,9 @@
 
 namespace {
 
-int channel(uint32_t rgb, int shift) { return static_cast<int>((rgb >> shift) & 255); }
+int channel(uint32_t rgb, int shift) {
+    return static_cast<int>((rgb >> shift) & 255);
+}
 
 TEST(TablesWindow, CtrlTwoThreeFourShowTheThreePages) {
     testsupport::XServer x;
@@ -27,7 +29,8 @@ TEST(TablesWindow, CtrlTwoThreeFourShowTheThreePages) {
         const char* lang;
         std::vector<std::string> args;
         int slot; // red channel of the filter field's fill
-    } runs[] = {{"dark", "C.UTF-8", {}, 0x0B}, {"light-de", "de_DE.UTF-8", {"--theme", "light"}, 0xF4}};
+    } runs[] = {{"dark", "C.UTF-8", {}, 0x0B},
+                {"light-de", "de_DE.UTF-8", {"--theme", "light"}, 0xF4}};
     // A busy connection inside this computer, so that the connections page has rows once
     // "Local connections" is on (clicked in the first run, stored for the second).
     int port = 0;
@@ -58,8 +61,8 @@ TEST(TablesWindow, CtrlTwoThreeFourShowTheThreePages) {
             g = x.window("Velmora");
             return g.found && x.pixel(g.x + g.w / 2, g.y + g.h / 2) != 0;
         })) << app.stderr_text();
-        ASSERT_TRUE(x.xdotool("mousemove " + std::to_string(g.x + 600) + " " +
-                              std::to_string(g.y + 500)));
+        ASSERT_TRUE(
+            x.xdotool("mousemove " + std::to_string(g.x + 600) + " " + std::to_string(g.y + 500)));
         std::vector<std::vector<uint32_t>> bands;
         for (int page = 2; page <= 4; ++page) {
             const auto before = x.region(g.x, g.y + 88, g.w, 300);
