@@ -102,7 +102,10 @@ TEST(CsvExport, ThroughThePortalOrIntoDownloads) {
     } cases[] = {
         {"file chosen", true, 0, chosen, {"SaveFile " + name}},
         {"dialog cancelled", true, 1, "", {"SaveFile " + name}},
-        {"no portal", false, 0, downloads + "/" + name,
+        {"no portal",
+         false,
+         0,
+         downloads + "/" + name,
          {"ShowItems file://" + downloads + "/" + name}},
     };
     for (const Case& c : cases) {

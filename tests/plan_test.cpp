@@ -105,15 +105,24 @@ TEST(Plan, TypedAmounts) {
         bool ok;
         uint64_t bytes;
     } cases[] = {
-        {"50 GB", true, 50'000'000'000},  {"50GB", true, 50'000'000'000},
-        {"1,5 TB", true, 1'500'000'000'000}, {"1.5 tb", true, 1'500'000'000'000},
-        {"20 GiB", true, 21'474'836'480}, {"20 gi", true, 21'474'836'480},
-        {"512 MiB", true, 536'870'912},   {"3 k", true, 3000},
-        {" 750 B ", true, 750},           {"750", true, 750},
-        {".5 kB", true, 500},             {"", false, 0},
-        {"GB", false, 0},                 {"0 GB", false, 0},
-        {"5 XB", false, 0},               {"5 GBs", false, 0},
-        {"-5 GB", false, 0},              {"99999 PB", false, 0},
+        {"50 GB", true, 50'000'000'000},
+        {"50GB", true, 50'000'000'000},
+        {"1,5 TB", true, 1'500'000'000'000},
+        {"1.5 tb", true, 1'500'000'000'000},
+        {"20 GiB", true, 21'474'836'480},
+        {"20 gi", true, 21'474'836'480},
+        {"512 MiB", true, 536'870'912},
+        {"3 k", true, 3000},
+        {" 750 B ", true, 750},
+        {"750", true, 750},
+        {".5 kB", true, 500},
+        {"", false, 0},
+        {"GB", false, 0},
+        {"0 GB", false, 0},
+        {"5 XB", false, 0},
+        {"5 GBs", false, 0},
+        {"-5 GB", false, 0},
+        {"99999 PB", false, 0},
     };
     for (const Case& c : cases) {
         uint64_t v = 0;
@@ -151,7 +160,8 @@ TEST(Plan, SettingsKeys) {
     // A build that knows no plans treats both lines as unknown keys: the rest of the file
     // must read the same with those lines renamed to keys nobody knows.
     std::string unknown = with.to_text();
-    for (const char* key : {"plans=", "plan_alerts="}) unknown.replace(unknown.find(key), 4, "zzzz");
+    for (const char* key : {"plans=", "plan_alerts="})
+        unknown.replace(unknown.find(key), 4, "zzzz");
     Settings older_build;
     older_build.load_text(unknown);
     EXPECT_EQ(older_build, base);
