@@ -52,9 +52,9 @@ void BM_PlanEvaluate(benchmark::State& state) {
     const usage::Store store = two_years();
     const plan::Plan pl{"wlp3s0", 50'000'000'000'000, 15};
     plan::Alerted alerted{pl.iface, 0, 0};
-    const int today = usage::Store::today();
     const long before = g_allocations.load();
     for (auto _ : state) {
+        const int today = usage::Store::today();
         const plan::Period p = plan::period(today, pl.billing_day);
         const usage::Sum used = store.range(pl.iface, p.start, today);
         const plan::Status s =
