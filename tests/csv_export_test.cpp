@@ -67,14 +67,12 @@ TEST(CsvExport, RoundTripEqualsTheStore) {
 TEST(CsvExport, QuotesFieldsThatNeedIt) {
     struct Case {
         const char *in, *out;
-    } cases[] = {
-        {"eth0", "eth0"},
-        {"a,b", "\"a,b\""},
-        {"say \"hi\"", "\"say \"\"hi\"\"\""},
-        {"two\nlines", "\"two\nlines\""},
-        {"cr\r", "\"cr\r\""},
-        {"", ""},
-    };
+    } cases[] = {{"eth0", "eth0"},
+                 {"a,b", "\"a,b\""},
+                 {"say \"hi\"", "\"say \"\"hi\"\"\""},
+                 {"two\nlines", "\"two\nlines\""},
+                 {"cr\r", "\"cr\r\""},
+                 {"", ""}};
     for (const Case& c : cases) {
         EXPECT_EQ(csv::field(c.in), c.out);
         EXPECT_EQ(parse(csv::field(c.in) + "\r\n"),
