@@ -41,7 +41,8 @@ usage::Store two_years() {
         for (int i = 0; i < 730; ++i)
             payload += "D wlp" + std::to_string(dev) + "s0 " +
                        std::to_string(usage::Store::add_days(today, -i)) + " " +
-                       std::to_string(123456789012ull + i) + " " + std::to_string(9876543210ull + dev) + "\n";
+                       std::to_string(123456789012ull + i) + " " +
+                       std::to_string(9876543210ull + dev) + "\n";
     usage::Store s;
     s.load_payload(payload);
     return s;
@@ -51,9 +52,9 @@ void BM_PlanEvaluate(benchmark::State& state) {
     const usage::Store store = two_years();
     const plan::Plan pl{"wlp3s0", 50'000'000'000'000, 15};
     plan::Alerted alerted{pl.iface, 0, 0};
-    const int today = usage::Store::today();
     const long before = g_allocations.load();
     for (auto _ : state) {
+        const int today = usage::Store::today();
         const plan::Period p = plan::period(today, pl.billing_day);
         const usage::Sum used = store.range(pl.iface, p.start, today);
         const plan::Status s =
@@ -82,7 +83,8 @@ void BM_CsvExport(benchmark::State& state) {
     const usage::Store store = two_years();
     const std::string path = "/tmp/velmora-bench-" + std::to_string(getpid()) + ".csv";
     for (auto _ : state) {
-        if (!csv::write_atomic(path, csv::build(store)).empty()) state.SkipWithError("write failed");
+        if (!csv::write_atomic(path, csv::build(store)).empty())
+            state.SkipWithError("write failed");
     }
     unlink(path.c_str());
 }

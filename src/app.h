@@ -185,7 +185,15 @@ public:
         std::vector<unsigned char> shown;
     };
 
-    enum class Modal { None = 0, Settings = 1, Confirm = 2, Crash = 3, Languages = 4, Snap = 5, Plan = 6 };
+    enum class Modal {
+        None = 0,
+        Settings = 1,
+        Confirm = 2,
+        Crash = 3,
+        Languages = 4,
+        Snap = 5,
+        Plan = 6
+    };
 
     struct ColState {
         double w = 0;
@@ -540,11 +548,11 @@ public:
     int m_set_tab = 0;
     bool m_autostart = false;
     double m_set_scroll = 0, m_set_content_h = 0, m_set_view_h = 0, m_lang_scroll = 0;
-    TextField m_plan_field;       // the plan editor's allowance
-    std::string m_plan_iface;     // the device whose plan the editor changes
+    TextField m_plan_field;   // the plan editor's allowance
+    std::string m_plan_iface; // the device whose plan the editor changes
     int m_plan_day = 1;
-    bool m_plan_bad = false;      // the allowance did not read as an amount
-    std::string m_notice;         // status-bar message, replacing the counts while shown
+    bool m_plan_bad = false; // the allowance did not read as an amount
+    std::string m_notice;    // status-bar message, replacing the counts while shown
     bool m_notice_warn = false;
     Uint32 m_notice_until = 0;
     bool m_crash_pending = false; // an earlier run left a crash report

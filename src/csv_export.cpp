@@ -27,7 +27,8 @@ void append_u64(std::string& out, uint64_t v) {
 
 void append_date(std::string& out, int day) {
     char buf[16];
-    const int n = snprintf(buf, sizeof buf, "%04d-%02d-%02d", day / 10000, day / 100 % 100, day % 100);
+    const int n =
+        snprintf(buf, sizeof buf, "%04d-%02d-%02d", day / 10000, day / 100 % 100, day % 100);
     out.append(buf, static_cast<size_t>(n));
 }
 

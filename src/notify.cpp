@@ -72,8 +72,7 @@ void on_response(GDBusConnection*, const gchar*, const gchar*, const gchar*, con
 guint subscribe(GDBusConnection* conn, const std::string& handle, Pending* p) {
     return g_dbus_connection_signal_subscribe(conn, nullptr, "org.freedesktop.portal.Request",
                                               "Response", handle.c_str(), nullptr,
-                                              G_DBUS_SIGNAL_FLAGS_NONE,
-                                              on_response, p, nullptr);
+                                              G_DBUS_SIGNAL_FLAGS_NONE, on_response, p, nullptr);
 }
 
 } // namespace
@@ -108,12 +107,12 @@ bool show_file(const std::string& path) {
     gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
     const gchar* uris[] = {uri, nullptr};
     GError* err = nullptr;
-    GVariant* reply = uri ? g_dbus_connection_call_sync(
-                                conn, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
-                                "org.freedesktop.FileManager1", "ShowItems",
-                                g_variant_new("(^ass)", uris, ""), nullptr, G_DBUS_CALL_FLAGS_NONE,
-                                kCallTimeoutMs, nullptr, &err)
-                          : nullptr;
+    GVariant* reply =
+        uri ? g_dbus_connection_call_sync(
+                  conn, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+                  "org.freedesktop.FileManager1", "ShowItems", g_variant_new("(^ass)", uris, ""),
+                  nullptr, G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, &err)
+            : nullptr;
     g_clear_error(&err);
     g_free(uri);
     if (reply) g_variant_unref(reply);

@@ -9,7 +9,9 @@ namespace plan {
 
 namespace {
 
-int ymd(int y, int m, int d) { return y * 10000 + m * 100 + d; }
+int ymd(int y, int m, int d) {
+    return y * 10000 + m * 100 + d;
+}
 
 // The billing day's date in a month, clamped to the month's last day.
 int renewal(int y, int m, int billing_day) {
@@ -52,8 +54,8 @@ template <typename Fn> void entries(std::string_view text, Fn&& each) {
         if (end == std::string_view::npos) end = text.size();
         const std::string_view e = text.substr(start, end - start);
         const size_t c2 = e.rfind(':');
-        const size_t c1 = c2 == std::string_view::npos || c2 == 0 ? std::string_view::npos
-                                                                  : e.rfind(':', c2 - 1);
+        const size_t c1 =
+            c2 == std::string_view::npos || c2 == 0 ? std::string_view::npos : e.rfind(':', c2 - 1);
         if (c1 != std::string_view::npos && c1 > 0) {
             std::string_view a = e.substr(c1 + 1, c2 - c1 - 1), b = e.substr(c2 + 1);
             uint64_t x = 0, y = 0;
@@ -118,11 +120,13 @@ Status evaluate(uint64_t allowance, const Period& p, int today, uint64_t used, i
     s.used = used;
     s.remaining = used < allowance ? allowance - used : 0;
     if (allowance > 0) {
-        s.percent = static_cast<int>(
-            std::min(1e6, std::floor(static_cast<double>(used) * 100.0 / static_cast<double>(allowance))));
+        s.percent = static_cast<int>(std::min(
+            1e6, std::floor(static_cast<double>(used) * 100.0 / static_cast<double>(allowance))));
         // 80 % of an integer amount, rounded up, is the allowance less a fifth rounded down.
-        if (used >= allowance) s.level = kFull;
-        else if (used >= allowance - allowance / 5) s.level = kWarn;
+        if (used >= allowance)
+            s.level = kFull;
+        else if (used >= allowance - allowance / 5)
+            s.level = kWarn;
     }
     const int from = std::max(p.start, first_data_day);
     if (first_data_day > 0 && from <= today && today <= p.end) {
@@ -130,7 +134,8 @@ Status evaluate(uint64_t allowance, const Period& p, int today, uint64_t used, i
         const int ahead = serial(p.end) - serial(today);
         const double per_day = static_cast<double>(used) / elapsed;
         s.has_projection = true;
-        s.projected = static_cast<uint64_t>(std::llround(static_cast<double>(used) + per_day * ahead));
+        s.projected =
+            static_cast<uint64_t>(std::llround(static_cast<double>(used) + per_day * ahead));
     }
     return s;
 }
@@ -147,7 +152,8 @@ int alert_step(Alerted& a, int period_start, int level) {
 
 bool parse_bytes(std::string_view t, uint64_t* out) {
     auto trim = [](std::string_view& s) {
-        while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+        while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+            s.remove_prefix(1);
         while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
     };
     trim(t);
@@ -169,8 +175,10 @@ bool parse_bytes(std::string_view t, uint64_t* out) {
     trim(t);
     std::string unit;
     for (char c : t) unit += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (unit.size() > 1 && unit.back() == 'b') unit.pop_back();
-    else if (unit == "b") unit.clear();
+    if (unit.size() > 1 && unit.back() == 'b')
+        unit.pop_back();
+    else if (unit == "b")
+        unit.clear();
     double mult = 1;
     if (!unit.empty()) {
         static constexpr std::string_view kPrefixes = "kmgtp";

@@ -36,10 +36,11 @@ std::string exact_amount(uint64_t v) {
     static constexpr struct {
         uint64_t unit;
         const char* name;
-    } kUnits[] = {{1ull << 50, "PiB"}, {1'000'000'000'000'000ull, "PB"}, {1ull << 40, "TiB"},
-                  {1'000'000'000'000ull, "TB"}, {1ull << 30, "GiB"}, {1'000'000'000ull, "GB"},
-                  {1ull << 20, "MiB"}, {1'000'000ull, "MB"}, {1ull << 10, "KiB"},
-                  {1000ull, "kB"}};
+    } kUnits[] = {{1ull << 50, "PiB"}, {1'000'000'000'000'000ull, "PB"},
+                  {1ull << 40, "TiB"}, {1'000'000'000'000ull, "TB"},
+                  {1ull << 30, "GiB"}, {1'000'000'000ull, "GB"},
+                  {1ull << 20, "MiB"}, {1'000'000ull, "MB"},
+                  {1ull << 10, "KiB"}, {1000ull, "kB"}};
     for (const auto& u : kUnits)
         if (v >= u.unit && v % u.unit == 0) return std::to_string(v / u.unit) + " " + u.name;
     return std::to_string(v) + " B";
@@ -107,7 +108,8 @@ double App::paint_plan(cairo_t* cr, double x, double y, double w) {
               y + 28, p.text_strong, style(14, true));
     double bx = x + w - 20;
     bx -= button(cr, bx, y + 13, L10n::tr("mi.export"), m_hover == "plan:export", false, p, m_hits,
-                 "plan:export", true) + 10;
+                 "plan:export", true) +
+          10;
     button(cr, bx, y + 13, L10n::tr("plan.set"), m_hover == "plan:edit", false, p, m_hits,
            "plan:edit", true);
 
@@ -120,17 +122,19 @@ double App::paint_plan(cairo_t* cr, double x, double y, double w) {
 
     const plan::Status s = plan_status(*pl);
     const Rgba tone = level_colour(s.level, p);
-    const std::string used = L10n::tr("plan.used", fmt::bytes(s.used).c_str(),
-                                      fmt::bytes(pl->allowance).c_str());
+    const std::string used =
+        L10n::tr("plan.used", fmt::bytes(s.used).c_str(), fmt::bytes(pl->allowance).c_str());
     gfx::text(cr, used, x + 26, y + 64, p.text, style(15, true));
-    gfx::text(cr, std::to_string(s.percent) + " %  ·  " +
-                      L10n::tr("plan.left", fmt::bytes(s.remaining).c_str()),
+    gfx::text(cr,
+              std::to_string(s.percent) + " %  ·  " +
+                  L10n::tr("plan.left", fmt::bytes(s.remaining).c_str()),
               x + w - 26, y + 64, tone, style(15, true, gfx::Align::Right));
 
     // The bar: the allowance across the whole width, the used part in the level's colour.
     const double bar_x = x + 24, bar_w = w - 48, bar_y = y + 82;
     gfx::display(cr, bar_x, bar_y, bar_w, 18, p, false);
-    const double frac = std::min(1.0, static_cast<double>(s.used) / static_cast<double>(pl->allowance));
+    const double frac =
+        std::min(1.0, static_cast<double>(s.used) / static_cast<double>(pl->allowance));
     if (frac > 0) {
         gfx::rounded(cr, bar_x + 3, bar_y + 3, std::max(6.0, (bar_w - 6) * frac), 12, 4);
         gfx::set(cr, tone);
@@ -140,11 +144,11 @@ double App::paint_plan(cairo_t* cr, double x, double y, double w) {
     cairo_rectangle(cr, bar_x + 3 + (bar_w - 6) * 0.8, bar_y + 2, 1, 14);
     gfx::set(cr, p.faint);
     cairo_fill(cr);
-    m_hits.push_back(Hit{bar_x, bar_y, bar_w, 18, "plan:bar", s.level,
-                         std::to_string(s.percent) + " %"});
+    m_hits.push_back(
+        Hit{bar_x, bar_y, bar_w, 18, "plan:bar", s.level, std::to_string(s.percent) + " %"});
 
-    const std::string period = L10n::tr("plan.period", fmt::date(s.period.start).c_str(),
-                                        fmt::date(s.period.end).c_str());
+    const std::string period =
+        L10n::tr("plan.period", fmt::date(s.period.start).c_str(), fmt::date(s.period.end).c_str());
     gfx::text(cr, period, x + 26, y + 124, p.dim, style(11.5, false));
     if (s.has_projection) {
         const bool over = s.projected > pl->allowance;
@@ -207,16 +211,23 @@ void App::save_plan() {
 
 void App::plan_click(const Hit& hit) {
     const std::string& id = hit.id;
-    if (id == "plan:edit") open_plan_editor();
-    else if (id == "plan:export") export_stats();
-    else if (id == "plan:day:+") m_plan_day = m_plan_day % 31 + 1;
-    else if (id == "plan:day:-") m_plan_day = (m_plan_day + 29) % 31 + 1;
-    else if (id == "plan:save") save_plan();
+    if (id == "plan:edit")
+        open_plan_editor();
+    else if (id == "plan:export")
+        export_stats();
+    else if (id == "plan:day:+")
+        m_plan_day = m_plan_day % 31 + 1;
+    else if (id == "plan:day:-")
+        m_plan_day = (m_plan_day + 29) % 31 + 1;
+    else if (id == "plan:save")
+        save_plan();
     else if (id == "plan:remove") {
         m_plan_field.text.clear();
         save_plan();
-    } else if (id == "plan:cancel") close_plan_editor();
-    else if (id == "plan:field") m_plan_field.focus = true;
+    } else if (id == "plan:cancel")
+        close_plan_editor();
+    else if (id == "plan:field")
+        m_plan_field.focus = true;
     m_over_dirty = true;
 }
 
@@ -229,9 +240,13 @@ bool App::plan_key(const SDL_Keysym& k) {
         return pos;
     };
     switch (k.sym) {
-    case SDLK_ESCAPE: close_plan_editor(); return true;
+    case SDLK_ESCAPE:
+        close_plan_editor();
+        return true;
     case SDLK_RETURN:
-    case SDLK_KP_ENTER: save_plan(); return true;
+    case SDLK_KP_ENTER:
+        save_plan();
+        return true;
     case SDLK_BACKSPACE:
         if (c > 0) {
             const size_t from = back(c - 1);
@@ -239,18 +254,29 @@ bool App::plan_key(const SDL_Keysym& k) {
             c = from;
         }
         break;
-    case SDLK_LEFT: c = c > 0 ? back(c - 1) : 0; break;
+    case SDLK_LEFT:
+        c = c > 0 ? back(c - 1) : 0;
+        break;
     case SDLK_RIGHT:
         if (c < t.size()) {
             ++c;
             while (c < t.size() && (static_cast<unsigned char>(t[c]) & 0xC0) == 0x80) ++c;
         }
         break;
-    case SDLK_HOME: c = 0; break;
-    case SDLK_END: c = t.size(); break;
-    case SDLK_UP: m_plan_day = m_plan_day % 31 + 1; break;
-    case SDLK_DOWN: m_plan_day = (m_plan_day + 29) % 31 + 1; break;
-    default: return (k.mod & KMOD_CTRL) == 0; // text arrives as text input; shortcuts pass
+    case SDLK_HOME:
+        c = 0;
+        break;
+    case SDLK_END:
+        c = t.size();
+        break;
+    case SDLK_UP:
+        m_plan_day = m_plan_day % 31 + 1;
+        break;
+    case SDLK_DOWN:
+        m_plan_day = (m_plan_day + 29) % 31 + 1;
+        break;
+    default:
+        return (k.mod & KMOD_CTRL) == 0; // text arrives as text input; shortcuts pass
     }
     m_plan_bad = false;
     m_over_dirty = true;
@@ -294,8 +320,8 @@ void App::paint_plan_modal(cairo_t* cr, double w, double h) {
     }
     const gfx::TextStyle field = style(14, false);
     gfx::text(cr, m_plan_field.text, fx + 12, fy + fh / 2, p.text, field);
-    const double cx = fx + 12 +
-                      gfx::text_width(cr, m_plan_field.text.substr(0, m_plan_field.caret), 14, false);
+    const double cx =
+        fx + 12 + gfx::text_width(cr, m_plan_field.text.substr(0, m_plan_field.caret), 14, false);
     cairo_rectangle(cr, cx, fy + 8, 1.5, fh - 16);
     gfx::set(cr, p.accent);
     cairo_fill(cr);
@@ -330,9 +356,10 @@ void App::paint_plan_modal(cairo_t* cr, double w, double h) {
     const double by = y + ph - 24 - 30;
     double bx = x + pw - 24;
     bx -= button(cr, bx, by, L10n::tr("plan.save"), m_over_hover == "plan:save", true, p,
-                 m_over_hits, "plan:save", true) + 10;
-    button(cr, bx, by, L10n::tr("btn.cancel"), m_over_hover == "plan:cancel", false, p,
-           m_over_hits, "plan:cancel", true);
+                 m_over_hits, "plan:save", true) +
+          10;
+    button(cr, bx, by, L10n::tr("btn.cancel"), m_over_hover == "plan:cancel", false, p, m_over_hits,
+           "plan:cancel", true);
     if (find_plan(m_plan_iface))
         button(cr, x + 24, by, L10n::tr("plan.remove"), m_over_hover == "plan:remove", false, p,
                m_over_hits, "plan:remove", false);
@@ -354,8 +381,7 @@ void App::check_plans() {
         // Written at once: an alert must not come back after a restart, even an unclean one.
         if (!m_settings.m_path.empty() && !m_settings.save())
             logger::warn("settings could not be written");
-        const std::string text =
-            L10n::tr("plan.alert", device_label(pl.iface).c_str(), s.percent);
+        const std::string text = L10n::tr("plan.alert", device_label(pl.iface).c_str(), s.percent);
         logger::info("data plan of " + pl.iface + " at " + std::to_string(s.percent) + " %");
         if (!notify::send(L10n::tr("plan.title"), text, s.level == plan::kFull))
             show_notice(text, true, 0);
@@ -366,13 +392,13 @@ void App::check_plans() {
 
 void App::export_stats() {
     const std::string name = csv::file_name(usage::Store::today());
-    const bool asked = notify::save_file(L10n::tr("mi.export"), name,
-                                         [this, name](int response, const std::string& path) {
-                                             if (response == notify::kChosen)
-                                                 finish_export(path, false);
-                                             else if (response == notify::kFailed)
-                                                 finish_export(csv::download_dir() + "/" + name, true);
-                                         });
+    const bool asked = notify::save_file(
+        L10n::tr("mi.export"), name, [this, name](int response, const std::string& path) {
+            if (response == notify::kChosen)
+                finish_export(path, false);
+            else if (response == notify::kFailed)
+                finish_export(csv::download_dir() + "/" + name, true);
+        });
     if (!asked) finish_export(csv::download_dir() + "/" + name, true);
 }
 

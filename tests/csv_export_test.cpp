@@ -19,9 +19,12 @@ std::vector<std::vector<std::string>> parse(const std::string& text) {
     for (size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (quoted) {
-            if (c != '"') cell += c;
-            else if (i + 1 < text.size() && text[i + 1] == '"') cell += text[++i];
-            else quoted = false;
+            if (c != '"')
+                cell += c;
+            else if (i + 1 < text.size() && text[i + 1] == '"')
+                cell += text[++i];
+            else
+                quoted = false;
         } else if (c == '"') {
             quoted = true;
         } else if (c == ',') {
@@ -52,8 +55,8 @@ TEST(CsvExport, RoundTripEqualsTheStore) {
     for (const std::string& name : store.interfaces()) {
         store.each_day(name, [&](int day, const usage::Sum& s) {
             ASSERT_LT(n, rows.size());
-            const std::vector<std::string> want = {fmt::date(day), name,
-                                                   std::to_string(s.rx), std::to_string(s.tx)};
+            const std::vector<std::string> want = {fmt::date(day), name, std::to_string(s.rx),
+                                                   std::to_string(s.tx)};
             EXPECT_EQ(rows[n++], want);
         });
     }
@@ -64,13 +67,16 @@ TEST(CsvExport, RoundTripEqualsTheStore) {
 TEST(CsvExport, QuotesFieldsThatNeedIt) {
     struct Case {
         const char *in, *out;
-    } cases[] = {
-        {"eth0", "eth0"},          {"a,b", "\"a,b\""},   {"say \"hi\"", "\"say \"\"hi\"\"\""},
-        {"two\nlines", "\"two\nlines\""}, {"cr\r", "\"cr\r\""}, {"", ""},
-    };
+    } cases[] = {{"eth0", "eth0"},
+                 {"a,b", "\"a,b\""},
+                 {"say \"hi\"", "\"say \"\"hi\"\"\""},
+                 {"two\nlines", "\"two\nlines\""},
+                 {"cr\r", "\"cr\r\""},
+                 {"", ""}};
     for (const Case& c : cases) {
         EXPECT_EQ(csv::field(c.in), c.out);
-        EXPECT_EQ(parse(csv::field(c.in) + "\r\n"), (std::vector<std::vector<std::string>>{{c.in}}));
+        EXPECT_EQ(parse(csv::field(c.in) + "\r\n"),
+                  (std::vector<std::vector<std::string>>{{c.in}}));
     }
 }
 
@@ -88,13 +94,15 @@ TEST(CsvExport, FullDiskLeavesNoPartialFile) {
     if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root (CI runs as root)";
     testsupport::TempDir dir;
     const std::string report = testsupport::in_child([&](testsupport::Report& r) {
-        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
             mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=64k") != 0) {
             r.text = "skip: no private mount namespace here";
             return;
         }
         testsupport::write_file(dir.path() + "/stats.csv", "kept");
-        const std::string err = csv::write_atomic(dir.path() + "/stats.csv", std::string(1 << 20, 'x'));
+        const std::string err =
+            csv::write_atomic(dir.path() + "/stats.csv", std::string(1 << 20, 'x'));
         r.check(!err.empty(), "a write to a full disk reported success");
         r.eq("old file", testsupport::read_file(dir.path() + "/stats.csv"), "kept");
         int entries = 0;

@@ -99,12 +99,13 @@ TEST(CsvExport, ThroughThePortalOrIntoDownloads) {
         int response;
         std::string written; // empty: nothing may be written
         std::vector<std::string> calls;
-    } cases[] = {
-        {"file chosen", true, 0, chosen, {"SaveFile " + name}},
-        {"dialog cancelled", true, 1, "", {"SaveFile " + name}},
-        {"no portal", false, 0, downloads + "/" + name,
-         {"ShowItems file://" + downloads + "/" + name}},
-    };
+    } cases[] = {{"file chosen", true, 0, chosen, {"SaveFile " + name}},
+                 {"dialog cancelled", true, 1, "", {"SaveFile " + name}},
+                 {"no portal",
+                  false,
+                  0,
+                  downloads + "/" + name,
+                  {"ShowItems file://" + downloads + "/" + name}}};
     for (const Case& c : cases) {
         FakeDesktop desk(bus.address(), {true, c.portal, true, c.response, chosen});
         testsupport::Ui ui;

@@ -77,10 +77,9 @@ void on_call(GDBusConnection* conn, const gchar* sender, const gchar*, const gch
             g_variant_builder_add(&res, "{sv}", "uris", g_variant_new_strv(uris, 1));
             g_free(uri);
         }
-        g_dbus_connection_emit_signal(conn, sender, handle.c_str(), "org.freedesktop.portal.Request",
-                                      "Response",
-                                      g_variant_new("(ua{sv})", static_cast<guint32>(o.response), &res),
-                                      nullptr);
+        g_dbus_connection_emit_signal(
+            conn, sender, handle.c_str(), "org.freedesktop.portal.Request", "Response",
+            g_variant_new("(ua{sv})", static_cast<guint32>(o.response), &res), nullptr);
     } else if (m == "ShowItems") {
         const gchar** uris = nullptr;
         g_variant_get_child(params, 0, "^a&s", &uris);
@@ -88,7 +87,8 @@ void on_call(GDBusConnection* conn, const gchar* sender, const gchar*, const gch
         g_free(uris);
         g_dbus_method_invocation_return_value(inv, nullptr);
     } else {
-        g_dbus_method_invocation_return_error(inv, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD, "%s", iface);
+        g_dbus_method_invocation_return_error(inv, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD, "%s",
+                                              iface);
     }
 }
 
@@ -105,16 +105,19 @@ PrivateBus::PrivateBus() {
     const std::string conf = m_dir.write("bus.conf", config);
     const std::string out = m_dir.path() + "/address";
     const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    m_pid = spawn(daemon, {"--config-file=" + conf, "--nofork", "--print-address=1"}, {}, fd,
-                  2);
+    m_pid = spawn(daemon, {"--config-file=" + conf, "--nofork", "--print-address=1"}, {}, fd, 2);
     close(fd);
     for (int i = 0; i < 300 && m_address.empty(); ++i) {
         const std::string text = read_file(out);
-        if (text.find('\n') != std::string::npos) m_address = text.substr(0, text.find('\n'));
-        else std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (text.find('\n') != std::string::npos)
+            m_address = text.substr(0, text.find('\n'));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (m_address.empty()) m_why = "the private dbus-daemon did not start";
-    else setenv("DBUS_SESSION_BUS_ADDRESS", m_address.c_str(), 1);
+    if (m_address.empty())
+        m_why = "the private dbus-daemon did not start";
+    else
+        setenv("DBUS_SESSION_BUS_ADDRESS", m_address.c_str(), 1);
 }
 
 PrivateBus::~PrivateBus() {
@@ -144,14 +147,16 @@ FakeDesktop::FakeDesktop(const std::string& address, Options options) : m_opt(st
             const char *name, *path;
             int iface;
         } services[] = {
-            {m_opt.notifications, "org.freedesktop.Notifications", "/org/freedesktop/Notifications", 0},
+            {m_opt.notifications, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+             0},
             {m_opt.portal, "org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop", 1},
-            {m_opt.file_manager, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1", 2},
+            {m_opt.file_manager, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+             2},
         };
         for (const Service& s : services) {
             if (!s.on || !conn) continue;
-            g_dbus_connection_register_object(conn, s.path, node->interfaces[s.iface], &vtable, this,
-                                              nullptr, nullptr);
+            g_dbus_connection_register_object(conn, s.path, node->interfaces[s.iface], &vtable,
+                                              this, nullptr, nullptr);
             GVariant* r = g_dbus_connection_call_sync(
                 conn, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                 "RequestName", g_variant_new("(su)", s.name, 4u), nullptr, G_DBUS_CALL_FLAGS_NONE,
