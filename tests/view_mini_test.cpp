@@ -135,3 +135,27 @@ TEST(MiniView, ClicksLeaveOrOpenTheMenu) {
 }
 
 } // namespace
+
+namespace {
+
+// The window system sees presses on the body first: the second of a quick pair at the same
+// spot is let through as the double click, a slow or distant second press is another move.
+TEST(MiniHitTest, SecondPressOfADoubleClickReachesTheView) {
+    MiniUi ui;
+    ui.paint();
+    SDL_Window* win = SDL_CreateWindow("t", 0, 0, 380, 222, SDL_WINDOW_HIDDEN);
+    ASSERT_TRUE(win) << SDL_GetError();
+    SDL_Point body{150, 120}, far{190, 120};
+    EXPECT_EQ(mini_hit_test(win, &body, &ui.app), SDL_HITTEST_DRAGGABLE);
+    EXPECT_EQ(mini_hit_test(win, &far, &ui.app), SDL_HITTEST_DRAGGABLE);
+    EXPECT_EQ(mini_hit_test(win, &far, &ui.app), SDL_HITTEST_NORMAL);
+    ui.press(far.x, far.y); // delivered with clicks = 1, yet it leaves
+    EXPECT_FALSE(ui.app.m_settings.mini);
+    ui.app.m_settings.mini = true;
+    EXPECT_EQ(mini_hit_test(win, &body, &ui.app), SDL_HITTEST_DRAGGABLE);
+    ui.app.m_mini_press_at -= 600;
+    EXPECT_EQ(mini_hit_test(win, &body, &ui.app), SDL_HITTEST_DRAGGABLE);
+    SDL_DestroyWindow(win);
+}
+
+} // namespace
