@@ -48,8 +48,8 @@ int portal_color_scheme() {
     if (!bus) return -1;
     GVariant* reply = g_dbus_connection_call_sync(
         bus, kPortalName, kPortalPath, kSettingsIface, "Read",
-        g_variant_new("(ss)", "org.freedesktop.appearance", "color-scheme"),
-        G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 500, nullptr, nullptr);
+        g_variant_new("(ss)", "org.freedesktop.appearance", "color-scheme"), G_VARIANT_TYPE("(v)"),
+        G_DBUS_CALL_FLAGS_NONE, 500, nullptr, nullptr);
     int scheme = -1;
     if (reply) {
         GVariant* v = nullptr;
@@ -125,8 +125,7 @@ bool App::system_prefers_dark() {
     const int scheme = portal_color_scheme();
     if (scheme == 1) return true;
     if (scheme == 2) return false;
-    if (const char* gtk = getenv("GTK_THEME"))
-        return lower(gtk).find("dark") != std::string::npos;
+    if (const char* gtk = getenv("GTK_THEME")) return lower(gtk).find("dark") != std::string::npos;
     return gtk_settings_dark();
 }
 
@@ -149,7 +148,8 @@ void App::watch_system_theme() {
 }
 
 void App::unwatch_system_theme() {
-    if (m_portal_sub && g_theme_bus) g_dbus_connection_signal_unsubscribe(g_theme_bus, m_portal_sub);
+    if (m_portal_sub && g_theme_bus)
+        g_dbus_connection_signal_unsubscribe(g_theme_bus, m_portal_sub);
     m_portal_sub = 0;
 }
 
@@ -159,9 +159,9 @@ void App::set_icon() {
     gfx::app_logo(cr, 32, 32, 29.44, m_pal);
     cairo_destroy(cr);
     cairo_surface_flush(s);
-    SDL_Surface* icon = SDL_CreateRGBSurfaceWithFormatFrom(
-        cairo_image_surface_get_data(s), 64, 64, 32, cairo_image_surface_get_stride(s),
-        SDL_PIXELFORMAT_ARGB8888);
+    SDL_Surface* icon = SDL_CreateRGBSurfaceWithFormatFrom(cairo_image_surface_get_data(s), 64, 64,
+                                                           32, cairo_image_surface_get_stride(s),
+                                                           SDL_PIXELFORMAT_ARGB8888);
     if (icon) {
         SDL_SetWindowIcon(m_win, icon);
         SDL_FreeSurface(icon);
@@ -256,8 +256,8 @@ void App::place(int x, int y, int w, int h) {
 void App::remember_geometry() {
     if (!m_win) return;
     const Uint32 f = SDL_GetWindowFlags(m_win);
-    if (f & (SDL_WINDOW_FULLSCREEN | SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED |
-             SDL_WINDOW_MAXIMIZED))
+    if (f &
+        (SDL_WINDOW_FULLSCREEN | SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED | SDL_WINDOW_MAXIMIZED))
         return;
     Geometry g;
     SDL_GetWindowSize(m_win, &g.w, &g.h);
