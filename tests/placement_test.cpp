@@ -165,7 +165,7 @@ TEST_F(PlacementX, EachViewReopensWhereItWasLeftUnderAWindowManager) {
         XServer::Geometry g;
         auto first = run(v.args, &g, any);
         ASSERT_TRUE(g.found) << v.what << first->stderr_text();
-        usleep(1200 * 1000); // a move before the offset measurement would be taken for the frame
+        usleep(2000 * 1000); // a move before the offset measurement would be taken for the frame
         ASSERT_TRUE(x->xdotool("search --name '^Velmora$' windowmove " + std::to_string(v.to_x) +
                                " " + std::to_string(v.to_y)));
         XServer::Geometry moved;
