@@ -152,7 +152,8 @@ bool App::init_window() {
     // Created at its final size: a hidden window resized later keeps its old drawing buffer
     // under some OpenGL drivers, and the picture would sit offset in the window.
     const ModeBox box = window_box(m_settings.mini);
-    m_win = SDL_CreateWindow("Velmora", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, box.w, box.h,
+    m_win = SDL_CreateWindow("Velmora", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, box.w,
+                             box.h,
                              SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
     if (!m_win) {
         logger::error(std::string("SDL_CreateWindow: ") + SDL_GetError());

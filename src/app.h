@@ -537,6 +537,11 @@ public:
     double m_st_chip_scroll = 0, m_st_chip_max = 0;
     bool m_st_chip_follow = true;
     bool m_mini_hover = false;
+    // The last press on the mini view's body, which the window system took for a move, and
+    // whether the press now delivered is the second of a double click there.
+    Uint32 m_mini_press_at = 0;
+    int m_mini_press_x = 0, m_mini_press_y = 0;
+    bool m_mini_double = false;
 
     // Menus and dialogs.
     Menu m_menu;

@@ -27,33 +27,68 @@ std::string lower(std::string s) {
     return s;
 }
 
-// A connection of our own to the session bus, so that a bus going away later never ends the
-// process (the shared connection exits on close). Null without a session bus.
-GDBusConnection* open_session_bus() {
-    gchar* addr = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    if (!addr) return nullptr;
-    GDBusConnection* c = g_dbus_connection_new_for_address_sync(
-        addr,
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr);
-    g_free(addr);
-    if (c) g_dbus_connection_set_exit_on_close(c, FALSE);
-    return c;
+// One portal question in flight, answered within a deadline by a private main context.
+struct PortalQuery {
+    GCancellable* cancel = g_cancellable_new();
+    gint64 deadline = g_get_monotonic_time() + 500 * 1000;
+    GDBusConnection* bus = nullptr;
+    GVariant* reply = nullptr;
+    bool done = false;
+};
+
+void on_portal_reply(GObject* src, GAsyncResult* res, gpointer data) {
+    auto* q = static_cast<PortalQuery*>(data);
+    q->reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(src), res, nullptr);
+    q->done = true;
+}
+
+void on_portal_bus(GObject*, GAsyncResult* res, gpointer data) {
+    auto* q = static_cast<PortalQuery*>(data);
+    q->bus = g_dbus_connection_new_for_address_finish(res, nullptr);
+    const gint64 left_ms = (q->deadline - g_get_monotonic_time()) / 1000;
+    if (!q->bus || left_ms <= 0) {
+        q->done = true;
+        return;
+    }
+    g_dbus_connection_set_exit_on_close(q->bus, FALSE);
+    g_dbus_connection_call(q->bus, kPortalName, kPortalPath, kSettingsIface, "Read",
+                           g_variant_new("(ss)", "org.freedesktop.appearance", "color-scheme"),
+                           G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, static_cast<int>(left_ms),
+                           q->cancel, on_portal_reply, q);
 }
 
 // The portal's colour scheme: 1 dark, 2 light, 0 no preference; -1 when it cannot be read.
+// Connecting and asking share one 500 ms budget, so that a bus that accepts the connection
+// but never answers (a stopped daemon) cannot hold up the start either.
 int portal_color_scheme() {
-    GDBusConnection* bus = open_session_bus();
-    if (!bus) return -1;
-    GVariant* reply = g_dbus_connection_call_sync(
-        bus, kPortalName, kPortalPath, kSettingsIface, "Read",
-        g_variant_new("(ss)", "org.freedesktop.appearance", "color-scheme"),
-        G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 500, nullptr, nullptr);
+    gchar* addr = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!addr) return -1;
+    GMainContext* ctx = g_main_context_new();
+    g_main_context_push_thread_default(ctx);
+    PortalQuery q;
+    g_dbus_connection_new_for_address(
+        addr,
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, q.cancel, on_portal_bus, &q);
+    g_free(addr);
+    GSource* timer = g_timeout_source_new(500);
+    g_source_set_callback(
+        timer,
+        [](gpointer c) {
+            g_cancellable_cancel(static_cast<GCancellable*>(c));
+            return G_SOURCE_REMOVE;
+        },
+        q.cancel, nullptr);
+    g_source_attach(timer, ctx);
+    while (!q.done) g_main_context_iteration(ctx, TRUE);
+    g_source_destroy(timer);
+    g_source_unref(timer);
+
     int scheme = -1;
-    if (reply) {
+    if (q.reply) {
         GVariant* v = nullptr;
-        g_variant_get(reply, "(v)", &v);
+        g_variant_get(q.reply, "(v)", &v);
         // Older portals wrap the value in one more variant.
         while (v && g_variant_is_of_type(v, G_VARIANT_TYPE_VARIANT)) {
             GVariant* inner = g_variant_get_variant(v);
@@ -63,9 +98,18 @@ int portal_color_scheme() {
         if (v && g_variant_is_of_type(v, G_VARIANT_TYPE_UINT32))
             scheme = static_cast<int>(g_variant_get_uint32(v));
         if (v) g_variant_unref(v);
-        g_variant_unref(reply);
+        g_variant_unref(q.reply);
     }
-    g_object_unref(bus);
+    if (q.bus) {
+        g_dbus_connection_close_sync(q.bus, nullptr, nullptr);
+        g_object_unref(q.bus);
+    }
+    g_object_unref(q.cancel);
+    // Let GDBus finish what the closing queued on this context before it goes away.
+    while (g_main_context_iteration(ctx, FALSE)) {
+    }
+    g_main_context_pop_thread_default(ctx);
+    g_main_context_unref(ctx);
     return scheme;
 }
 
@@ -96,7 +140,10 @@ bool gtk_settings_dark() {
     return false;
 }
 
-GDBusConnection* g_theme_bus = nullptr; // kept open for the change signal
+// Our own connection for the change signal (a bus going away then never ends the process,
+// as it would with the shared one), and its connecting while that is under way.
+GDBusConnection* g_theme_bus = nullptr;
+GCancellable* g_theme_connecting = nullptr;
 
 void on_setting_changed(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
                         GVariant* params, gpointer data) {
@@ -125,8 +172,7 @@ bool App::system_prefers_dark() {
     const int scheme = portal_color_scheme();
     if (scheme == 1) return true;
     if (scheme == 2) return false;
-    if (const char* gtk = getenv("GTK_THEME"))
-        return lower(gtk).find("dark") != std::string::npos;
+    if (const char* gtk = getenv("GTK_THEME")) return lower(gtk).find("dark") != std::string::npos;
     return gtk_settings_dark();
 }
 
@@ -140,16 +186,45 @@ void App::apply_theme() {
 }
 
 void App::watch_system_theme() {
-    if (m_portal_sub) return;
-    if (!g_theme_bus) g_theme_bus = open_session_bus();
-    if (!g_theme_bus) return;
-    m_portal_sub = g_dbus_connection_signal_subscribe(
-        g_theme_bus, kPortalName, kSettingsIface, "SettingChanged", kPortalPath, nullptr,
-        G_DBUS_SIGNAL_FLAGS_NONE, on_setting_changed, this, nullptr);
+    if (m_portal_sub || g_theme_connecting) return;
+    if (g_theme_bus) {
+        m_portal_sub = g_dbus_connection_signal_subscribe(
+            g_theme_bus, kPortalName, kSettingsIface, "SettingChanged", kPortalPath, nullptr,
+            G_DBUS_SIGNAL_FLAGS_NONE, on_setting_changed, this, nullptr);
+        return;
+    }
+    gchar* addr = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (!addr) return;
+    // Connected in the background: a bus that never answers must not hold up the start. The
+    // main loop's pass over the default context completes it.
+    g_theme_connecting = g_cancellable_new();
+    g_dbus_connection_new_for_address(
+        addr,
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, g_theme_connecting,
+        [](GObject*, GAsyncResult* res, gpointer data) {
+            GDBusConnection* bus = g_dbus_connection_new_for_address_finish(res, nullptr);
+            const bool cancelled = g_cancellable_is_cancelled(g_theme_connecting);
+            g_object_unref(g_theme_connecting);
+            g_theme_connecting = nullptr;
+            if (cancelled) { // the App that asked is gone
+                if (bus) g_object_unref(bus);
+                return;
+            }
+            if (!bus) return;
+            g_dbus_connection_set_exit_on_close(bus, FALSE);
+            g_theme_bus = bus;
+            static_cast<App*>(data)->watch_system_theme();
+        },
+        this);
+    g_free(addr);
 }
 
 void App::unwatch_system_theme() {
-    if (m_portal_sub && g_theme_bus) g_dbus_connection_signal_unsubscribe(g_theme_bus, m_portal_sub);
+    if (g_theme_connecting) g_cancellable_cancel(g_theme_connecting);
+    if (m_portal_sub && g_theme_bus)
+        g_dbus_connection_signal_unsubscribe(g_theme_bus, m_portal_sub);
     m_portal_sub = 0;
 }
 
@@ -159,9 +234,9 @@ void App::set_icon() {
     gfx::app_logo(cr, 32, 32, 29.44, m_pal);
     cairo_destroy(cr);
     cairo_surface_flush(s);
-    SDL_Surface* icon = SDL_CreateRGBSurfaceWithFormatFrom(
-        cairo_image_surface_get_data(s), 64, 64, 32, cairo_image_surface_get_stride(s),
-        SDL_PIXELFORMAT_ARGB8888);
+    SDL_Surface* icon = SDL_CreateRGBSurfaceWithFormatFrom(cairo_image_surface_get_data(s), 64, 64,
+                                                           32, cairo_image_surface_get_stride(s),
+                                                           SDL_PIXELFORMAT_ARGB8888);
     if (icon) {
         SDL_SetWindowIcon(m_win, icon);
         SDL_FreeSurface(icon);
@@ -256,8 +331,8 @@ void App::place(int x, int y, int w, int h) {
 void App::remember_geometry() {
     if (!m_win) return;
     const Uint32 f = SDL_GetWindowFlags(m_win);
-    if (f & (SDL_WINDOW_FULLSCREEN | SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED |
-             SDL_WINDOW_MAXIMIZED))
+    if (f &
+        (SDL_WINDOW_FULLSCREEN | SDL_WINDOW_HIDDEN | SDL_WINDOW_MINIMIZED | SDL_WINDOW_MAXIMIZED))
         return;
     Geometry g;
     SDL_GetWindowSize(m_win, &g.w, &g.h);

@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <utility>
 
 // ---- strip list -----------------------------------------------------------------------
 
@@ -189,11 +191,27 @@ SDL_HitTestResult mini_hit_area(int x, int y, int w, int h, bool on_button) {
 }
 
 SDL_HitTestResult mini_hit_test(SDL_Window* win, const SDL_Point* pt, void* data) {
-    const App* app = static_cast<const App*>(data);
+    App* app = static_cast<App*>(data);
     if (!app || !pt || !app->m_settings.mini) return SDL_HITTEST_NORMAL;
     int w = 0, h = 0;
     SDL_GetWindowSize(win, &w, &h);
-    return mini_hit_area(pt->x, pt->y, w, h, app->hit_at(pt->x, pt->y, true) != nullptr);
+    const SDL_HitTestResult r =
+        mini_hit_area(pt->x, pt->y, w, h, app->hit_at(pt->x, pt->y, true) != nullptr);
+    if (r != SDL_HITTEST_DRAGGABLE) return r;
+    // A press on the body goes to the window system as the start of a move and never reaches
+    // the program, so a double click there could not be seen: the second press of a quick
+    // pair at the same spot is let through and counts as the double click.
+    const Uint32 now = SDL_GetTicks();
+    if (app->m_mini_press_at && now - app->m_mini_press_at < 500 &&
+        std::abs(pt->x - app->m_mini_press_x) <= 4 && std::abs(pt->y - app->m_mini_press_y) <= 4) {
+        app->m_mini_press_at = 0;
+        app->m_mini_double = true;
+        return SDL_HITTEST_NORMAL;
+    }
+    app->m_mini_press_at = now;
+    app->m_mini_press_x = pt->x;
+    app->m_mini_press_y = pt->y;
+    return r;
 }
 
 // ---- clicks ---------------------------------------------------------------------------
@@ -203,7 +221,8 @@ void App::mini_click(const std::string& id, double x, double y, int button, int 
         if (m_menu.open) close_menu();
         set_mini(false); // remembers the mini geometry first, then applies the full view
     };
-    if ((button == 1 && id == "mini:expand") || clicks > 1) {
+    const bool second = std::exchange(m_mini_double, false) && button == 1;
+    if ((button == 1 && id == "mini:expand") || clicks > 1 || second) {
         leave();
     } else if (button == 3) {
         std::vector<MenuItem> items;

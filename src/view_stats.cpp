@@ -19,13 +19,25 @@ namespace {
 
 // Day numbers are YYYYMMDD, so a month is a range from its day 1 to its day 31 whatever
 // its length: days that do not exist are simply never stored.
-int month_first(int day) { return day / 100 * 100 + 1; }
-int month_last(int day) { return day / 100 * 100 + 31; }
+int month_first(int day) {
+    return day / 100 * 100 + 1;
+}
+int month_last(int day) {
+    return day / 100 * 100 + 31;
+}
 
 // The first day of the month `back` months before the month of `day`.
 int months_back(int day, int back) {
     int index = (day / 10000) * 12 + (day / 100 % 100 - 1) - back;
     return (index / 12) * 10000 + (index % 12 + 1) * 100 + 1;
+}
+
+// Whether a rectangle meets the area still being drawn (the page is clipped to the window
+// and scrolled, so most of it is usually out of sight).
+bool in_clip(cairo_t* cr, double x, double y, double w, double h) {
+    double x1, y1, x2, y2;
+    cairo_clip_extents(cr, &x1, &y1, &x2, &y2);
+    return x < x2 && x + w > x1 && y < y2 && y + h > y1;
 }
 
 constexpr double kTileH = 132, kTilePitch = 148, kChartH = 300, kPlotTop = 50, kPlotH = 228,
@@ -44,7 +56,8 @@ std::vector<StatFigure> stats_tiles(const usage::Store& st, const std::string& s
         {L10n::tr("stats.7days"), st.range(s, usage::Store::add_days(d, -6), d)},
         {L10n::tr("stats.month"), st.range(s, month_first(d), month_last(d))},
         {L10n::tr("stats.lastmonth"), st.range(s, prev, month_last(prev))},
-        {first ? L10n::tr("stats.since", fmt::date(first).c_str()) : L10n::tr("stats.alltime"), st.all(s)},
+        {first ? L10n::tr("stats.since", fmt::date(first).c_str()) : L10n::tr("stats.alltime"),
+         st.all(s)},
     };
 }
 
@@ -104,8 +117,10 @@ void App::paint_stat_chips(cairo_t* cr, double w, const std::vector<std::string>
         double at = 0;
         for (size_t i = 0; i < names.size(); ++i) {
             if (names[i] == m_settings.stats_iface) {
-                if (at < m_st_chip_scroll) m_st_chip_scroll = at;
-                else if (at + widths[i] > m_st_chip_scroll + sw) m_st_chip_scroll = at + widths[i] - sw;
+                if (at < m_st_chip_scroll)
+                    m_st_chip_scroll = at;
+                else if (at + widths[i] > m_st_chip_scroll + sw)
+                    m_st_chip_scroll = at + widths[i] - sw;
                 break;
             }
             at += widths[i] + 8;
@@ -151,16 +166,19 @@ void App::paint_stat_chips(cairo_t* cr, double w, const std::vector<std::string>
         cairo_set_line_width(cr, 1);
         cairo_stroke(cr);
         chevron(cr, ax, cy, dir < 0, enabled ? m_pal.text : m_pal.faint);
-        m_hits.push_back(Hit{ax - 13, cy - 14, 26, 28, dir < 0 ? "st:scroll:left" : "st:scroll:right",
-                             dir, ""});
+        m_hits.push_back(
+            Hit{ax - 13, cy - 14, 26, 28, dir < 0 ? "st:scroll:left" : "st:scroll:right", dir, ""});
     }
 }
 
 // ---- tiles ----------------------------------------------------------------------------
 
-int stats_tiles_per_row(double w) { return w > 1200 ? 6 : w > 720 ? 3 : 2; }
+int stats_tiles_per_row(double w) {
+    return w > 1200 ? 6 : w > 720 ? 3 : 2;
+}
 
-double App::paint_stat_tiles(cairo_t* cr, double w, double y, const std::vector<StatFigure>& tiles) {
+double App::paint_stat_tiles(cairo_t* cr, double w, double y,
+                             const std::vector<StatFigure>& tiles) {
     const int n = stats_tiles_per_row(w);
     const double gaps = n == 6 ? 80 : n == 3 ? 32 : 16;
     const double tw = (w - 36 - gaps) / n;
@@ -180,6 +198,7 @@ double App::paint_stat_tiles(cairo_t* cr, double w, double y, const std::vector<
     for (size_t i = 0; i < tiles.size(); ++i) {
         const double x = 18 + static_cast<double>(i % n) * (tw + 16);
         const double ty = y + static_cast<double>(i / n) * kTilePitch;
+        if (!in_clip(cr, x, ty, tw, kTileH)) continue;
         gfx::rack(cr, x, ty, tw, kTileH, m_pal, i == 0 ? m_pal.ok : m_pal.down, i == 0,
                   static_cast<int>(i) + 1, false);
         gfx::text(cr, tiles[i].label, x + 24, ty + 26, m_pal.dim, label);
@@ -200,7 +219,18 @@ double App::paint_stat_tiles(cairo_t* cr, double w, double y, const std::vector<
 double App::paint_stat_chart(cairo_t* cr, double w, double y, int chart, const std::string& title,
                              const std::vector<StatFigure>& bars, int first_index) {
     const double x = 18, cw = w - 36;
-    gfx::rack(cr, x, y, cw, kChartH, m_pal, m_pal.down, false, chart, false);
+    const bool shown = in_clip(cr, x, y, cw, kChartH);
+    if (shown) gfx::rack(cr, x, y, cw, kChartH, m_pal, m_pal.down, false, chart, false);
+    // Out of sight only the bars' hit regions are needed (the hover read-out uses them).
+    if (!shown) {
+        const double slot = (cw - 44 - 90) / static_cast<double>(bars.size());
+        for (size_t i = 0; i < bars.size(); ++i)
+            m_hits.push_back(Hit{x + 22 + 12 + static_cast<double>(i) * slot, y + kPlotTop + 14,
+                                 slot, kBarMax,
+                                 "st:bar:" + std::to_string(chart) + ":" + std::to_string(i),
+                                 static_cast<int>(i), ""});
+        return y + kChartH + 16;
+    }
     gfx::TextStyle st;
     st.size = 14;
     st.bold = true;
@@ -284,7 +314,8 @@ double App::paint_stat_chart(cairo_t* cr, double w, double y, int chart, const s
         const std::string line1 = b.label + "   " + fmt::bytes(b.sum.rx + b.sum.tx);
         const std::string rx = fmt::bytes(b.sum.rx), tx = fmt::bytes(b.sum.tx);
         const double w1 = gfx::text_width(cr, line1, 12, true);
-        const double w2 = gfx::text_width(cr, rx, 11, false) + gfx::text_width(cr, tx, 11, false) + 50;
+        const double w2 =
+            gfx::text_width(cr, rx, 11, false) + gfx::text_width(cr, tx, 11, false) + 50;
         const double bw_box = 24 + std::max(w1, w2);
         const double centre = wx + 12 + (hovered + 0.5) * slot;
         double bx = centre + 10;
@@ -332,7 +363,8 @@ double App::paint_stats(cairo_t* cr, double w) {
 
     paint_stat_chips(cr, w, names);
     double y = paint_stat_tiles(cr, w, 66, stats_tiles(m_usage, s, d));
-    y = paint_stat_chart(cr, w, y, 11, L10n::tr("stats.days30"), stats_bars(m_usage, s, d, false), 0);
+    y = paint_stat_chart(cr, w, y, 11, L10n::tr("stats.days30"), stats_bars(m_usage, s, d, false),
+                         0);
     y = paint_stat_chart(cr, w, y, 12, L10n::tr("stats.months12"), stats_bars(m_usage, s, d, true),
                          30);
 

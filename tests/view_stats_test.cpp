@@ -16,7 +16,9 @@ usage::Store store_of(const std::string& payload) {
 }
 
 // Where the first chart's bar slots begin: below the tiles, in window units.
-double bars_top(const Ui& ui) { return ui.find("st:bar:11:0")->y; }
+double bars_top(const Ui& ui) {
+    return ui.find("st:bar:11:0")->y;
+}
 
 TEST(StatsFigures, TilesFollowTheCalendar) {
     L10n::setLanguage("en");
@@ -30,15 +32,15 @@ TEST(StatsFigures, TilesFollowTheCalendar) {
         size_t tile;
         uint64_t rx, tx;
     } cases[] = {
-        {20240110, 0, 100000, 7},     // today
-        {20240110, 1, 10000, 0},      // yesterday
-        {20240101, 1, 100, 0},        // yesterday across the year
-        {20240110, 2, 110000, 7},     // 7 days: Jan 4 .. 10
-        {20240110, 3, 111000, 7},     // this month
-        {20240110, 4, 110, 0},        // last month = December of the previous year
-        {20240303, 3, 0, 11},         // this month reaches day 31
-        {20240303, 4, 1000000, 0},    // February of a leap year
-        {20240303, 5, 1111111, 18},   // all time
+        {20240110, 0, 100000, 7},   // today
+        {20240110, 1, 10000, 0},    // yesterday
+        {20240101, 1, 100, 0},      // yesterday across the year
+        {20240110, 2, 110000, 7},   // 7 days: Jan 4 .. 10
+        {20240110, 3, 111000, 7},   // this month
+        {20240110, 4, 110, 0},      // last month = December of the previous year
+        {20240303, 3, 0, 11},       // this month reaches day 31
+        {20240303, 4, 1000000, 0},  // February of a leap year
+        {20240303, 5, 1111111, 18}, // all time
     };
     for (const Case& c : cases) {
         const auto tiles = stats_tiles(st, "*", c.today);
@@ -129,7 +131,8 @@ TEST(StatsPage, ChipRowOverflowsWithArrowsAndFollowsTheSelection) {
     EXPECT_DOUBLE_EQ(ui.app.m_st_chip_scroll, 240);
     EXPECT_TRUE(Ui::near(fill(*ui.find("st:scroll:left")), ui.app.m_pal.button_hot, 0.03));
 
-    // The last chip (names sort as text), once chosen, is scrolled fully into view at the next paint.
+    // The last chip (names sort as text), once chosen, is scrolled fully into view at the next
+    // paint.
     ui.app.m_settings.stats_iface = "enp9s31f6-usb-dock";
     ui.app.m_st_chip_follow = true;
     ui.paint();
@@ -152,66 +155,6 @@ TEST(StatsPage, VanishedDeviceFallsBackToAll) {
     EXPECT_FALSE(ui.find("st:scroll:left")); // two chips fit
     ui.click(ui.find("st:if:eth0")->x + 3, ui.find("st:if:eth0")->y + 3);
     EXPECT_EQ(ui.app.m_settings.stats_iface, "eth0");
-}
-
-} // namespace
-
-#include "support/display.h"
-
-#include <csignal>
-
-namespace {
-
-// The real program on the statistics page with two months of traffic, in the dark and the
-// light theme and in German; the screenshots go to build/screenshots/ for a look.
-TEST(StatsWindow, PageShowsInBothThemesAndInGerman) {
-    testsupport::XServer x;
-    if (const std::string why = x.start(1600, 1000); !why.empty()) GTEST_SKIP() << why;
-    testsupport::TempDir home;
-    const std::string cfg = home.path() + "/cfg/Velmora";
-    testsupport::make_dirs(cfg);
-    usage::Store st;
-    st.load(cfg + "/usage.dat");
-    std::string payload;
-    const int today = usage::Store::today();
-    for (int i = 0; i < 70; ++i) {
-        const int d = usage::Store::add_days(today, -i);
-        for (const char* dev : {"*", "eth0", "wlan0"})
-            payload += std::string("D ") + dev + " " + std::to_string(d) + " " +
-                       std::to_string((i % 9 + 1) * 180000000ull) + " " +
-                       std::to_string((i % 4 + 1) * 20000000ull) + "\n";
-    }
-    st.load_payload(payload);
-    ASSERT_TRUE(st.save());
-    struct Run {
-        const char* name;
-        std::vector<std::string> args;
-        const char* lang;
-        bool dark;
-    } runs[] = {{"dark", {"--tab", "4"}, "C.UTF-8", true},
-                {"light", {"--tab", "4", "--theme", "light"}, "C.UTF-8", false},
-                {"de", {"--tab", "4"}, "de_DE.UTF-8", true}};
-    for (const Run& r : runs) {
-        testsupport::Background app(
-            testsupport::velmora_bin(), r.args,
-            {"DISPLAY=" + x.display(), "HOME=" + home.path(), "XDG_CONFIG_HOME=" + home.path() + "/cfg",
-             std::string("LANG=") + r.lang, "LANGUAGE=", "GTK_THEME=Adwaita:dark",
-             "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"});
-        testsupport::XServer::Geometry g;
-        ASSERT_TRUE(testsupport::wait_until(15000, [&] {
-            g = x.window("Velmora");
-            return g.found && x.pixel(g.x + g.w / 2, g.y + g.h / 2) != 0;
-        })) << app.stderr_text();
-        usleep(2000 * 1000); // the bars' intro
-        x.save_png(std::string(VELMORA_BUILD_DIR) + "/screenshots/stats-" + r.name + ".png", g.x,
-                   g.y, g.w, g.h);
-        // The first tile's display window (slot colour of the theme) below its label.
-        const Rgba slot = Palette::make(r.dark).slot;
-        const uint32_t px = x.pixel(g.x + 40, g.y + 88 + 66 + 50);
-        EXPECT_NEAR(static_cast<int>(px >> 16 & 255), slot.r * 255, 24) << r.name << std::hex << px;
-        app.signal(SIGTERM);
-        ASSERT_TRUE(app.wait_exit(5000));
-    }
 }
 
 } // namespace
