@@ -139,10 +139,10 @@ void glow_line(const std::vector<Pt>& p, const Rgba& c, double core, double halo
             quad(a, full, b, full, off(b, wc), full, off(a, wc), full);
             quad(off(a, wc), full, off(b, wc), full, off(b, wa), clear, off(a, wa), clear);
         }
-        const double turn = have_prev ? std::remainder(std::atan2(nrm.y, nrm.x) -
-                                                           std::atan2(prev_n.y, prev_n.x),
-                                                       2 * M_PI)
-                                      : 0;
+        const double turn =
+            have_prev ? std::remainder(std::atan2(nrm.y, nrm.x) - std::atan2(prev_n.y, prev_n.x),
+                                       2 * M_PI)
+                      : 0;
         // Round join on the outer side of a bend, where the two ribbons leave a wedge open
         // (on the inner side they overlap). Slight bends leave a wedge too thin to see.
         if (have_prev && std::fabs(turn) > 0.25) {
