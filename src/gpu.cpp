@@ -133,11 +133,12 @@ void glow_line(const std::vector<Pt>& p, const Rgba& c, double core, double halo
         if (len < 1e-6) continue;
         const Pt nrm{-dy / len, dx / len};
         const Pt a = p[i - 1], b = p[i];
+        auto at = [&](Pt q, double w) { return Pt{q.x + nrm.x * w, q.y + nrm.y * w}; };
+        quad(at(a, -wc), full, at(b, -wc), full, at(b, wc), full, at(a, wc), full); // the core
         for (double s : {1.0, -1.0}) {
-            auto off = [&](Pt q, double w) { return Pt{q.x + s * nrm.x * w, q.y + s * nrm.y * w}; };
-            quad(off(a, wc), hin, off(b, wc), hin, off(b, wh), hout, off(a, wh), hout);
-            quad(a, full, b, full, off(b, wc), full, off(a, wc), full);
-            quad(off(a, wc), full, off(b, wc), full, off(b, wa), clear, off(a, wa), clear);
+            quad(at(a, s * wc), hin, at(b, s * wc), hin, at(b, s * wh), hout, at(a, s * wh), hout);
+            quad(at(a, s * wc), full, at(b, s * wc), full, at(b, s * wa), clear, at(a, s * wa),
+                 clear);
         }
         const double turn =
             have_prev ? std::remainder(std::atan2(nrm.y, nrm.x) - std::atan2(prev_n.y, prev_n.x),
