@@ -133,26 +133,29 @@ void glow_line(const std::vector<Pt>& p, const Rgba& c, double core, double halo
         if (len < 1e-6) continue;
         const Pt nrm{-dy / len, dx / len};
         const Pt a = p[i - 1], b = p[i];
+        auto at = [&](Pt q, double w) { return Pt{q.x + nrm.x * w, q.y + nrm.y * w}; };
+        quad(at(a, -wc), full, at(b, -wc), full, at(b, wc), full, at(a, wc), full); // the core
         for (double s : {1.0, -1.0}) {
-            auto off = [&](Pt q, double w) { return Pt{q.x + s * nrm.x * w, q.y + s * nrm.y * w}; };
-            quad(off(a, wc), hin, off(b, wc), hin, off(b, wh), hout, off(a, wh), hout);
-            quad(a, full, b, full, off(b, wc), full, off(a, wc), full);
-            quad(off(a, wc), full, off(b, wc), full, off(b, wa), clear, off(a, wa), clear);
+            quad(at(a, s * wc), hin, at(b, s * wc), hin, at(b, s * wh), hout, at(a, s * wh), hout);
+            quad(at(a, s * wc), full, at(b, s * wc), full, at(b, s * wa), clear, at(a, s * wa),
+                 clear);
         }
-        if (have_prev) {
-            // Round join: fans between the two segments' normals around the shared point.
-            double a0 = std::atan2(prev_n.y, prev_n.x), a1 = std::atan2(nrm.y, nrm.x);
-            double d = std::remainder(a1 - a0, 2 * M_PI);
-            const int steps = std::max(1, static_cast<int>(std::fabs(d) / 0.35));
-            for (double s : {0.0, M_PI}) {
-                for (int j = 0; j < steps; ++j) {
-                    const double t0 = a0 + s + d * j / steps, t1 = a0 + s + d * (j + 1) / steps;
-                    auto at = [&](double t, double r) {
-                        return Pt{a.x + r * std::cos(t), a.y + r * std::sin(t)};
-                    };
-                    tri(a, full, at(t0, wc), full, at(t1, wc), full);
-                    quad(at(t0, wc), hin, at(t1, wc), hin, at(t1, wh), hout, at(t0, wh), hout);
-                }
+        const double turn =
+            have_prev ? std::remainder(std::atan2(nrm.y, nrm.x) - std::atan2(prev_n.y, prev_n.x),
+                                       2 * M_PI)
+                      : 0;
+        // Round join on the outer side of a bend, where the two ribbons leave a wedge open
+        // (on the inner side they overlap). Slight bends leave a wedge too thin to see.
+        if (have_prev && std::fabs(turn) > 0.25) {
+            const double a0 = std::atan2(prev_n.y, prev_n.x) + (turn > 0 ? M_PI : 0);
+            const int steps = std::max(1, static_cast<int>(std::fabs(turn) / 0.35));
+            for (int j = 0; j < steps; ++j) {
+                const double t0 = a0 + turn * j / steps, t1 = a0 + turn * (j + 1) / steps;
+                auto at = [&](double t, double r) {
+                    return Pt{a.x + r * std::cos(t), a.y + r * std::sin(t)};
+                };
+                tri(a, full, at(t0, wc), full, at(t1, wc), full);
+                quad(at(t0, wc), hin, at(t1, wc), hin, at(t1, wh), hout, at(t0, wh), hout);
             }
         }
         prev_n = nrm;
@@ -168,8 +171,12 @@ std::vector<Pt> smooth(const std::vector<Pt>& p) {
     for (size_t i = 2; i < p.size(); ++i) {
         const Pt q = p[i - 1];
         const Pt m{(p[i - 1].x + p[i].x) / 2, (p[i - 1].y + p[i].y) / 2};
-        for (int s = 1; s <= 6; ++s) {
-            const double t = s / 6.0, u = 1 - t;
+        // Sixths of the piece, but no closer than 2 pixels: finer steps cost triangles
+        // nobody can see.
+        const double len = std::hypot(m.x - e.x, m.y - e.y);
+        const int steps = std::clamp(static_cast<int>(len / 2), 1, 6);
+        for (int s = 1; s <= steps; ++s) {
+            const double t = static_cast<double>(s) / steps, u = 1 - t;
             out.push_back({u * u * e.x + 2 * u * t * q.x + t * t * m.x,
                            u * u * e.y + 2 * u * t * q.y + t * t * m.y});
         }

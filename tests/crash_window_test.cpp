@@ -55,15 +55,20 @@ protected:
             return std::abs(static_cast<int>((v >> shift) & 0xFF) - static_cast<int>(c * 255 + 0.5)) <= 2;
         };
         int x0 = g.w, y0 = g.h, x1 = -1, y1 = -1;
+        long count = 0;
         for (int yy = 0; yy < g.h; ++yy)
             for (int xx = 0; xx < g.w; ++xx) {
                 const uint32_t v = px[static_cast<size_t>(yy) * g.w + xx];
                 if (!channel(v, 16, want.r) || !channel(v, 8, want.g) || !channel(v, 0, want.b))
                     continue;
+                ++count;
                 x0 = std::min(x0, xx), y0 = std::min(y0, yy);
                 x1 = std::max(x1, xx), y1 = std::max(y1, yy);
             }
         if (x1 < 0 || x1 - x0 < 60 || y1 - y0 < 20) return b;
+        // The button is one filled block; the page's selected tab, span and default-route
+        // chips in the same colour lie apart and fill little of their common box.
+        if (count * 2 < static_cast<long>(x1 - x0 + 1) * (y1 - y0 + 1)) return b;
         b.found = true;
         b.x = g.x + x0, b.y = g.y + y0, b.w = x1 - x0 + 1, b.h = y1 - y0 + 1;
         return b;

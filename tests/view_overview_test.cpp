@@ -118,6 +118,42 @@ TEST(Overview, DragRewritesTheCardOrder) {
               (std::vector<std::string>{"eth0", "eth2", "eth1", "gone0"}));
 }
 
+TEST(Overview, SpanSelectorAndMiniSwitch) {
+    // Wide: nine segments; narrow: one button whose menu lists the nine spans.
+    for (auto [w, segmented] : {std::pair{1200.0, true}, {560.0, false}}) {
+        Ui ui(w, 900);
+        three_cards(ui);
+        ui.paint();
+        EXPECT_EQ(ui.find("ov:span:8").has_value(), segmented) << w;
+        EXPECT_EQ(ui.find("ov:spanmenu").has_value(), !segmented) << w;
+        if (segmented) {
+            const Hit h = *ui.find("ov:span:3");
+            ui.click(h.x + h.w / 2, h.y + h.h / 2);
+            EXPECT_EQ(ui.app.m_settings.span_s, 3600);
+        } else {
+            const Hit h = *ui.find("ov:spanmenu");
+            ui.click(h.x + 5, h.y + 5);
+            ASSERT_TRUE(ui.app.m_menu.open);
+            ASSERT_EQ(ui.app.m_menu.items.size(), 9u);
+            EXPECT_TRUE(ui.app.m_menu.items[1].checked); // 5 min, the default
+            EXPECT_DOUBLE_EQ(ui.app.m_menu.y, h.y + h.h + 4);
+            ui.app.m_menu.items[6].act();
+            EXPECT_EQ(ui.app.m_settings.span_s, 604800);
+        }
+    }
+    Ui ui(1200, 900);
+    three_cards(ui);
+    for (bool in_mini : {true, false}) {
+        ui.paint();
+        const Hit h = *ui.find("ov:mini:eth1");
+        EXPECT_EQ(h.tip, in_mini ? "Show in minimal view" : "Remove from minimal view")
+            << "the tip tells what a click does";
+        ui.click(h.x + 3, h.y + 3);
+        EXPECT_EQ(ui.app.m_settings.mini_devices.count("eth1"), in_mini ? 1u : 0u);
+        EXPECT_TRUE(ui.app.m_expanded.empty()); // the switch is no click on the card
+    }
+}
+
 TEST(Overview, HeroMetersChartAndCollecting) {
     LayerScope on(true);
     for (auto [w, meters] : {std::pair{1200.0, true}, {776.0, false}}) {
