@@ -16,16 +16,8 @@
 // ---- strip list -----------------------------------------------------------------------
 
 std::vector<IfState*> App::mini_list(bool* total) {
-    // Card order: the shown devices in display order, then by their place in `card_order`;
-    // devices the user never moved keep their order after all moved ones.
-    std::vector<IfState*> cards = ordered(true);
-    const auto& order = m_settings.card_order;
-    auto rank = [&](const IfState* s) {
-        auto it = std::find(order.begin(), order.end(), s->info.name);
-        return it == order.end() ? order.size() : static_cast<size_t>(it - order.begin());
-    };
-    std::stable_sort(cards.begin(), cards.end(),
-                     [&](const IfState* a, const IfState* b) { return rank(a) < rank(b); });
+    // The strips follow the cards' order on the overview.
+    const std::vector<IfState*> cards = card_list();
     std::vector<IfState*> out;
     for (IfState* s : cards)
         if (m_settings.mini_devices.count(s->info.name)) out.push_back(s);

@@ -278,7 +278,9 @@ void App::draw_hero(cairo_t* cr, double x, double y, double w, double h) {
     int counted = 0;
     for (const auto& [name, s] : m_if) counted += s.counts ? 1 : 0;
     const std::string title = L10n::tr("total.title");
-    const std::string sub = L10n::tr("total.devices", counted);
+    std::string sub = L10n::tr("total.devices", counted);
+    // With a data plan for all devices, what is left of it belongs beside the count.
+    if (const std::string left = plan_remaining(); !left.empty()) sub += "  ·  " + left;
     gfx::text(cr, title, x + 26, y + 30, p.text_strong, style(15, true));
     gfx::text(cr, sub, x + 26, y + 50, p.dim, style(11.5, false));
     const double title_w =

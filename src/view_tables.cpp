@@ -353,20 +353,6 @@ double App::paint_table_chips(cairo_t* cr, double x, int page) {
     return x;
 }
 
-namespace {
-
-// Sum of the known link speeds of the devices that count in the total, bytes per second;
-// 1 Gbit/s when none is known.
-double link_capacity(const std::map<std::string, IfState>& ifs) {
-    double sum = 0;
-    for (const auto& [name, s] : ifs)
-        if (s.info.counts_in_total && s.info.speed_mbps > 0)
-            sum += static_cast<double>(s.info.speed_mbps) * 1e6 / 8;
-    return sum > 0 ? sum : 125e6;
-}
-
-} // namespace
-
 // The visible rows with stripes, highlights and rate meters, the empty-table text and the
 // scroll bar. Only rows inside the body are laid out, however long the table.
 void App::paint_table_rows(cairo_t* cr, const Table& t, double w, double h, int page) {
@@ -375,6 +361,8 @@ void App::paint_table_rows(cairo_t* cr, const Table& t, double w, double h, int 
     double& scroll = m_scroll[static_cast<size_t>(page)];
     scroll = std::clamp(scroll, 0.0, std::max(0.0, content - body));
     if (t.rows.empty()) {
+        // Inside a Snap that lacks a permission, the page explains that instead.
+        if (!snap_all_connected()) return;
         gfx::TextStyle st;
         st.size = 12;
         st.align = gfx::Align::Center;
@@ -382,7 +370,7 @@ void App::paint_table_rows(cairo_t* cr, const Table& t, double w, double h, int 
         return;
     }
     const double peak = std::max(m_total_peak_rx, m_total_peak_tx);
-    const double most = std::max(peak, link_capacity(m_if));
+    const double most = std::max(peak, capacity_bps());
     const double scale = most > 10000 ? most / 1000 : 10;
     auto level = [&](double rate) {
         if (rate < 1000) return 0.06;
