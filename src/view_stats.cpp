@@ -363,13 +363,12 @@ double App::paint_stats(cairo_t* cr, double w) {
 
     paint_stat_chips(cr, w, names);
     double y = paint_stat_tiles(cr, w, 66, stats_tiles(m_usage, s, d));
+    // The data plan and the export button, where a user on a metered link looks first.
+    y += paint_plan(cr, 18, y, w - 36) + 8;
     y = paint_stat_chart(cr, w, y, 11, L10n::tr("stats.days30"), stats_bars(m_usage, s, d, false),
                          0);
     y = paint_stat_chart(cr, w, y, 12, L10n::tr("stats.months12"), stats_bars(m_usage, s, d, true),
                          30);
-
-    // The data plan and the export button, below the charts so that they keep their place.
-    y += paint_plan(cr, 18, y - 10, w - 36) + 6;
 
     gfx::TextStyle note;
     note.size = 11;

@@ -74,11 +74,13 @@ TEST(StatsPage, TilesWrapByWidth) {
         int rows;
     } cases[] = {{1300, 1}, {1000, 2}, {700, 3}};
     for (const Case& c : cases) {
-        Ui ui(c.w, 760);
+        Ui ui(c.w, 900);
         ui.app.m_settings.tab = 4;
         ui.paint();
-        // The first chart starts 8 below the last tile row; its bar slots 64 lower.
-        EXPECT_DOUBLE_EQ(bars_top(ui), App::kHeaderH + 66 + c.rows * 148 + 8 + 64) << c.w;
+        // The plan section (104 high without a plan) starts 8 below the last tile row, the
+        // first chart 8 below it, and the chart's bar slots 64 lower.
+        EXPECT_DOUBLE_EQ(bars_top(ui), App::kHeaderH + 66 + c.rows * 148 + 8 + 104 + 8 + 64)
+            << c.w;
         EXPECT_EQ(stats_tiles_per_row(c.w), 6 / c.rows) << c.w;
     }
 }
