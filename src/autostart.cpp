@@ -166,7 +166,9 @@ bool set(bool on, const std::string& args) {
 }
 
 std::string command() {
-    std::ifstream f(autostart_dir() + "/" + kFile);
+    const std::string dir = autostart_dir();
+    if (dir.empty()) return ""; // never "/velmora.desktop" at the root
+    std::ifstream f(dir + "/" + kFile);
     std::string line;
     while (f && std::getline(f, line))
         if (line.rfind("Exec=", 0) == 0) return line.substr(5);

@@ -356,8 +356,8 @@ void tab_about(Sheet& s) {
     else
         gfx::text(s.cr, report, s.x, s.y, s.p.text, ts(12.5));
     // A right-to-left label runs from the right, so the address goes below it there.
-    const bool wraps = L10n::isRTL() ||
-                       rw + 12 + gfx::text_width(s.cr, VELMORA_SUPPORT_MAIL, 12.5, false) > s.w;
+    const bool wraps =
+        L10n::isRTL() || rw + 12 + gfx::text_width(s.cr, VELMORA_SUPPORT_MAIL, 12.5, false) > s.w;
     if (wraps) s.y += 22;
     s.link(VELMORA_SUPPORT_MAIL, mail(), wraps ? s.x : s.x + rw + 8);
     s.y += 26;
@@ -509,9 +509,8 @@ void App::paint_languages(cairo_t* cr, double W, double H) {
     title.max_w = pw - 48;
     gfx::text(cr, L10n::tr("set.language"), x + 24, y + 28, p.text_strong, title);
 
-    std::vector<std::pair<std::string, std::string>> entries = {
-        {"auto", L10n::tr("set.lang.auto")}};
-    for (const auto& l : L10n::available()) entries.emplace_back(l.code, l.native_name);
+    std::vector<L10n::LanguageInfo> entries = {{"auto", L10n::tr("set.lang.auto"), L10n::isRTL()}};
+    for (auto& l : L10n::available()) entries.push_back(std::move(l));
 
     const int cols = std::max(1, static_cast<int>(std::floor((pw - 40) / 200)));
     const double cw = (pw - 40) / cols;
@@ -526,15 +525,19 @@ void App::paint_languages(cairo_t* cr, double W, double H) {
         const int r = static_cast<int>(i) / cols, c = static_cast<int>(i) % cols;
         const double ex = x + 20 + c * cw, ey = top + r * 30 - m_lang_scroll;
         if (ey + 30 <= top || ey >= bottom) continue;
-        const std::string id = "lang:" + entries[i].first;
-        const bool chosen = entries[i].first == m_settings.language;
+        const std::string id = "lang:" + entries[i].code;
+        const bool chosen = entries[i].code == m_settings.language;
         if (chosen || m_over_hover == id) {
             gfx::rounded(cr, ex + 2, ey + 2, cw - 4, 26, 6);
             gfx::set(cr, chosen ? p.chip_on : p.hover);
             cairo_fill(cr);
         }
-        gfx::text(cr, entries[i].second, ex + 12, ey + 15, chosen ? p.chip_on_text : p.text,
-                  fitted(cr, entries[i].second, ts(13, chosen, gfx::Align::Left, true), cw - 24));
+        // A left-to-right name is cut at the cell's end; a right-to-left one is never that
+        // long, and a layout of fixed width would move it to the cell's far end.
+        gfx::TextStyle st = ts(13, chosen, gfx::Align::Left, true);
+        if (!entries[i].rtl) st.max_w = cw - 24;
+        gfx::text(cr, entries[i].native_name, ex + 12, ey + 15, chosen ? p.chip_on_text : p.text,
+                  st);
         const double y0 = std::max(ey, top), y1 = std::min(ey + 30, bottom);
         m_over_hits.push_back(Hit{ex, y0, cw, y1 - y0, id, 0, ""});
     }

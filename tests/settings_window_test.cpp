@@ -99,7 +99,9 @@ TEST(SettingsWindow, StartAtLoginAndLanguageThroughThePanel) {
         ++index;
     }
     ASSERT_LT(index, 68);
-    usleep(300000);
+    // The languages panel covers the tab row.
+    EXPECT_TRUE(wait_until(3000, [&] { return tabs() != english; }));
+    settle(tabs);
     x.save_png(shots + "/settings-x-languages.png", g.x, g.y, g.w, g.h);
     ASSERT_TRUE(click(190 + (index % 4) * 205 + 80, 134 + (index / 4) * 30 + 15));
     EXPECT_TRUE(wait_until(3000, [&] { return tabs() != english; }));

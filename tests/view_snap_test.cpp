@@ -86,16 +86,30 @@ TEST(SnapPanel, CopyReadsCopiedForTwoSeconds) {
         else
             s.ui.app.m_settings.tab = 1;
         s.ui.paint();
+        // The label's pixels along the button's middle line.
+        auto label = [&s] {
+            const auto b = s.ui.find("snap:copy");
+            std::vector<double> line;
+            for (double x = b->x + 4; x < b->x + b->w - 4; x += 1)
+                line.push_back(s.ui.pixel(x, b->y + b->h / 2).r);
+            return line;
+        };
+        const auto copy_label = label();
         SDL_SetClipboardText("");
+        const Uint32 before = SDL_GetTicks();
         ASSERT_TRUE(s.click("snap:copy"));
         char* clip = SDL_GetClipboardText();
         EXPECT_STREQ(clip, App::snap_command().c_str());
         SDL_free(clip);
         const Uint32 until = s.ui.app.m_copied_until;
-        EXPECT_NEAR(static_cast<double>(until), SDL_GetTicks() + 2000.0, 100);
+        EXPECT_GE(until, before + 2000);
+        EXPECT_LE(until, SDL_GetTicks() + 2000);
         EXPECT_EQ(s.ui.app.m_modal, modal ? App::Modal::Snap : App::Modal::None);
+        EXPECT_NE(label(), copy_label) << "the button reads Copied";
         s.ui.app.run_timers(until + 1);
         EXPECT_EQ(s.ui.app.m_copied_until, 0u);
+        s.ui.paint();
+        EXPECT_EQ(label(), copy_label) << "and Copy again after 2 s";
         if (modal) {
             ASSERT_TRUE(s.click("snap:close"));
             EXPECT_EQ(s.ui.app.m_modal, App::Modal::None);
