@@ -63,6 +63,7 @@ TEST(OverviewWindow, DragAndClickSurviveARestart) {
     testsupport::XServer x;
     if (const std::string why = x.start(); !why.empty()) GTEST_SKIP() << why;
     testsupport::TempDir home;
+    ASSERT_TRUE(testsupport::seed_window_size(home.path() + "/cfg"));
     const std::string cfg = home.path() + "/cfg/Velmora";
     const std::string shots = std::string(VELMORA_BUILD_DIR) + "/screenshots";
     testsupport::make_dirs(shots);

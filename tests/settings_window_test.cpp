@@ -21,9 +21,11 @@ TEST(SettingsWindow, StartAtLoginAndLanguageThroughThePanel) {
     if (const std::string why = x.start(); !why.empty()) GTEST_SKIP() << why;
     if (!testsupport::sh("command -v xdotool >/dev/null 2>&1")) GTEST_SKIP() << "no xdotool";
     testsupport::TempDir home;
+    ASSERT_TRUE(testsupport::seed_window_size(home.path() + "/cfg"));
     std::vector<std::string> env = {"DISPLAY=" + x.display(), "HOME=" + home.path(),
                                     "XDG_CONFIG_HOME=" + home.path() + "/cfg", "LANG=C.UTF-8",
-                                    "LANGUAGE="};
+                                    "LANGUAGE=", "GTK_THEME=Adwaita:dark",
+                                    "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"};
     if (const char* asan = getenv("ASAN_OPTIONS"))
         env.push_back(std::string("ASAN_OPTIONS=") + asan + ":detect_leaks=0");
     const std::string shots = std::string(VELMORA_BUILD_DIR) + "/screenshots";

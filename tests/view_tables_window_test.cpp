@@ -22,6 +22,7 @@ TEST(TablesWindow, CtrlTwoThreeFourShowTheThreePages) {
     if (const std::string why = x.start(); !why.empty()) GTEST_SKIP() << why;
     if (!testsupport::sh("command -v xdotool >/dev/null 2>&1")) GTEST_SKIP() << "no xdotool";
     testsupport::TempDir home;
+    ASSERT_TRUE(testsupport::seed_window_size(home.path() + "/cfg"));
     const std::string shots = std::string(VELMORA_BUILD_DIR) + "/screenshots";
     testsupport::make_dirs(shots);
     const struct {
@@ -29,7 +30,7 @@ TEST(TablesWindow, CtrlTwoThreeFourShowTheThreePages) {
         const char* lang;
         std::vector<std::string> args;
         int slot; // red channel of the filter field's fill
-    } runs[] = {{"dark", "C.UTF-8", {}, 0x0B},
+    } runs[] = {{"dark", "C.UTF-8", {"--theme", "dark"}, 0x0B},
                 {"light-de", "de_DE.UTF-8", {"--theme", "light"}, 0xF4}};
     // A busy connection inside this computer, so that the connections page has rows once
     // "Local connections" is on (clicked in the first run, stored for the second).

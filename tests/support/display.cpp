@@ -1,6 +1,7 @@
 #include "display.h"
 
 #include "support.h"
+#include "settings.h"
 
 #include <cairo.h>
 
@@ -218,6 +219,15 @@ std::string Background::stderr_text() const {
     std::stringstream ss;
     ss << f.rdbuf();
     return ss.str();
+}
+
+bool seed_window_size(const std::string& config_home, int w, int h) {
+    const std::string dir = config_home + "/Velmora";
+    make_dirs(dir);
+    Settings st;
+    st.load(dir + "/settings.dat");
+    st.full = Geometry{0, 0, w, h, false};
+    return st.save();
 }
 
 } // namespace testsupport

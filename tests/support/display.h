@@ -73,6 +73,11 @@ private:
     std::string m_err_path;
 };
 
+// Stores a full-view window size (centred, no position) in the settings under
+// `config_home` (what XDG_CONFIG_HOME will be), so that a test's coordinates do not depend
+// on the size the program would choose for the test's screen.
+bool seed_window_size(const std::string& config_home, int w = 1200, int h = 760);
+
 // Runs `cmd` through the shell and returns its standard output.
 std::string capture(const std::string& cmd);
 
