@@ -51,6 +51,7 @@ public:
     ~FakePortal() {
         if (m_loop) g_main_loop_quit(m_loop);
         if (m_thread.joinable()) m_thread.join();
+        if (m_loop) g_main_loop_unref(m_loop);
         if (m_daemon > 0 && kill(m_daemon, SIGCONT) == 0 && kill(m_daemon, SIGTERM) == 0)
             waitpid(m_daemon, nullptr, 0);
     }
