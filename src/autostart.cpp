@@ -104,6 +104,11 @@ std::string quoted(const std::string& s) {
             out += c;
             break;
         case '%': out += "%%"; break;
+        // A line break would end the Exec line and let the rest of a path pose as more
+        // keys of the entry: the file format's own escapes keep it on one line.
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
         default:
             out += c;
         }

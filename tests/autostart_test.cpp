@@ -54,6 +54,8 @@ TEST_F(Autostart, QuotingRoundTripsThroughTheExecLine) {
         {R"(/a\b)", R"("/a\\\\b")"},
         {"/100%/x", R"("/100%%/x")"},
         {"/50%%d", R"("/50%%%%d")"},
+        // A line break in a path must not start a new key of the entry.
+        {"/a\nExec=/evil\tb", R"("/a\nExec=/evil\tb")"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(autostart::quoted(c.path), c.exec) << c.path;
