@@ -324,6 +324,7 @@ public:
                               double h);
     std::vector<IfState*> card_list();
     double capacity_bps() const;
+    void device_chart(cairo_t* cr, const IfState& s, double x, double y, double w, double h);
     std::string device_summary(const IfState& s) const;
     void device_menu(const std::string& name, double x, double y);
     void toggle_expanded(const std::string& name);

@@ -211,6 +211,35 @@ void rack(cairo_t* cr, double x, double y, double w, double h, const Palette& p,
     cairo_restore(cr);
 }
 
+void modal_panel(cairo_t* cr, double x, double y, double w, double h, const Palette& p) {
+    rounded(cr, x, y + 6, w, h, 16);
+    cairo_set_source_rgba(cr, 0, 0, 0, 0.35);
+    cairo_fill(cr);
+    rounded(cr, x, y, w, h, 16);
+    cairo_pattern_t* g = cairo_pattern_create_linear(0, y, 0, y + h);
+    cairo_pattern_add_color_stop_rgba(g, 0, p.panel_top.r, p.panel_top.g, p.panel_top.b,
+                                      p.panel_top.a);
+    cairo_pattern_add_color_stop_rgba(g, 1, p.panel_bottom.r, p.panel_bottom.g, p.panel_bottom.b,
+                                      p.panel_bottom.a);
+    cairo_set_source(cr, g);
+    cairo_fill_preserve(cr);
+    cairo_pattern_destroy(g);
+    set(cr, p.panel_edge);
+    cairo_set_line_width(cr, 1);
+    cairo_stroke(cr);
+}
+
+TextStyle ui_style(double size, bool bold, Align align, double max_w) {
+    TextStyle st;
+    st.size = size;
+    st.bold = bold;
+    st.tnum = true;
+    st.align = align;
+    st.max_w = max_w;
+    st.middle = true;
+    return st;
+}
+
 void card(cairo_t* cr, double x, double y, double w, double h, const Palette& p, bool hover) {
     rack(cr, x, y, w, h, p, p.accent, false, 0, hover);
 }

@@ -64,6 +64,10 @@ void screw(cairo_t* cr, double cx, double cy, double rot, const Palette& p);
 void rack(cairo_t* cr, double x, double y, double w, double h, const Palette& p, const Rgba& strip,
           bool lit, int seed, bool hot);
 void card(cairo_t* cr, double x, double y, double w, double h, const Palette& p, bool hover);
+// A dialog's body: a soft shadow below, the panel gradient and its edge.
+void modal_panel(cairo_t* cr, double x, double y, double w, double h, const Palette& p);
+// The interface's figure style: tabular digits, vertically centred on y.
+TextStyle ui_style(double size, bool bold, Align align = Align::Left, double max_w = 0);
 void display(cairo_t* cr, double x, double y, double w, double h, const Palette& p, bool grid);
 void device_button(cairo_t* cr, double x, double y, double s, int kind, bool hot, const Palette& p);
 

@@ -24,14 +24,9 @@ void hline(cairo_t* cr, double y, double w, const Rgba& c) {
     cairo_fill(cr);
 }
 
-gfx::TextStyle style(double size, bool bold, gfx::Align align = gfx::Align::Left) {
-    gfx::TextStyle st;
-    st.size = size;
-    st.bold = bold;
-    st.tnum = true;
-    st.align = align;
-    st.middle = true;
-    return st;
+gfx::TextStyle style(double size, bool bold, gfx::Align align = gfx::Align::Left,
+                     double max_w = 0) {
+    return gfx::ui_style(size, bold, align, max_w);
 }
 
 // The number after `prefix` in a hover id, -1 when the id has another prefix.

@@ -23,14 +23,7 @@ constexpr double kDragStart = 6;
 
 gfx::TextStyle style(double size, bool bold, gfx::Align align = gfx::Align::Left,
                      double max_w = 0) {
-    gfx::TextStyle st;
-    st.size = size;
-    st.bold = bold;
-    st.tnum = true;
-    st.align = align;
-    st.max_w = max_w;
-    st.middle = true;
-    return st;
+    return gfx::ui_style(size, bold, align, max_w);
 }
 
 Rgba alpha_of(const Rgba& c, double f) {
@@ -265,6 +258,22 @@ double App::paint_overview(cairo_t* cr, double W) {
 
 void App::paint_card(cairo_t* cr, const IfState& s, double x, double y, double w, double h) {
     draw_card(cr, s, x, y, w, h, 0, false);
+}
+
+// A device's own chart over the chosen span, up to the hour its live ring holds.
+void App::device_chart(cairo_t* cr, const IfState& s, double x, double y, double w, double h) {
+    const int interval = std::max(1, m_interval.load());
+    const int span = std::min(m_settings.span_s, 3600);
+    const int slots = static_cast<int>(static_cast<int64_t>(span) * 1000 / interval);
+    const int n = std::min(slots, static_cast<int>(s.hrx.size()));
+    gfx::ChartOpts o;
+    o.axis = o.time_axis = false;
+    o.span_s = span;
+    o.bits = m_settings.bits;
+    o.hover_x = -1;
+    o.slots = slots;
+    o.step_s = interval / 1000.0;
+    gfx::chart(cr, x, y, w, h, n, ring_series(&s.hrx, &s.htx, n), m_pal, o);
 }
 
 // ---- hero ---------------------------------------------------------------------------------
@@ -519,18 +528,7 @@ void App::draw_card(cairo_t* cr, const IfState& s, double x, double y, double w,
 
     // One-hour chart.
     gfx::display(cr, x + 24, y + 118, w - 48, h - 158, p, true);
-    const int interval = std::max(1, m_interval.load());
-    const int span = std::min(m_settings.span_s, 3600);
-    const int slots = static_cast<int>(static_cast<int64_t>(span) * 1000 / interval);
-    const int n = std::min(slots, static_cast<int>(s.hrx.size()));
-    gfx::ChartOpts o;
-    o.axis = o.time_axis = false;
-    o.span_s = span;
-    o.bits = bits;
-    o.hover_x = -1;
-    o.slots = slots;
-    o.step_s = interval / 1000.0;
-    gfx::chart(cr, x + 30, y + 124, w - 60, h - 170, n, ring_series(&s.hrx, &s.htx, n), p, o);
+    device_chart(cr, s, x + 30, y + 124, w - 60, h - 170);
 
     // Since boot and utilisation.
     const double by = y + h - 22;
@@ -706,18 +704,7 @@ double App::draw_card_expanded(cairo_t* cr, const IfState& s, double x, double y
     const double dwid = cw - 26;
     const double dtop = y + 78, dh = h - 26 - 78;
     gfx::display(cr, x + 26, dtop, dwid, dh, p, true);
-    const int interval = std::max(1, m_interval.load());
-    const int span = std::min(m_settings.span_s, 3600);
-    const int slots = static_cast<int>(static_cast<int64_t>(span) * 1000 / interval);
-    const int n = std::min(slots, static_cast<int>(s.hrx.size()));
-    gfx::ChartOpts o;
-    o.axis = o.time_axis = false;
-    o.span_s = span;
-    o.bits = bits;
-    o.hover_x = -1;
-    o.slots = slots;
-    o.step_s = interval / 1000.0;
-    gfx::chart(cr, x + 32, dtop + 6, dwid - 12, dh - 12, n, ring_series(&s.hrx, &s.htx, n), p, o);
+    device_chart(cr, s, x + 32, dtop + 6, dwid - 12, dh - 12);
 
     // Facts column.
     const double fx = x + cw + 14, fw = w - cw - 40;

@@ -17,14 +17,9 @@
 
 namespace {
 
-gfx::TextStyle style(double size, bool bold, gfx::Align align = gfx::Align::Left) {
-    gfx::TextStyle st;
-    st.size = size;
-    st.bold = bold;
-    st.tnum = true;
-    st.align = align;
-    st.middle = true;
-    return st;
+gfx::TextStyle style(double size, bool bold, gfx::Align align = gfx::Align::Left,
+                     double max_w = 0) {
+    return gfx::ui_style(size, bold, align, max_w);
 }
 
 std::string device_label(const std::string& iface) {

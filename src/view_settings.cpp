@@ -378,21 +378,7 @@ void App::paint_confirm(cairo_t* cr, double w, double h, bool crash) {
     const double ph = 24 + head_h + (body_h > 0 ? 12 + body_h : 0) + 28 + 36 + 24;
     const double x = (w - pw) / 2, y = std::max(20.0, (h - ph) / 2);
 
-    gfx::rounded(cr, x, y + 6, pw, ph, 16);
-    cairo_set_source_rgba(cr, 0, 0, 0, 0.35);
-    cairo_fill(cr);
-    gfx::rounded(cr, x, y, pw, ph, 16);
-    cairo_pattern_t* grad = cairo_pattern_create_linear(0, y, 0, y + ph);
-    cairo_pattern_add_color_stop_rgba(grad, 0, p.panel_top.r, p.panel_top.g, p.panel_top.b,
-                                      p.panel_top.a);
-    cairo_pattern_add_color_stop_rgba(grad, 1, p.panel_bottom.r, p.panel_bottom.g,
-                                      p.panel_bottom.b, p.panel_bottom.a);
-    cairo_set_source(cr, grad);
-    cairo_fill_preserve(cr);
-    cairo_pattern_destroy(grad);
-    gfx::set(cr, p.panel_edge);
-    cairo_set_line_width(cr, 1);
-    cairo_stroke(cr);
+    gfx::modal_panel(cr, x, y, pw, ph, p);
     m_over_hits.push_back(Hit{x, y, pw, ph, "conf:panel", 0, ""});
 
     gfx::wrapped(cr, title, x + 24, y + 24, tw, &p.text, head);

@@ -52,24 +52,6 @@ Rgba lighter(const Rgba& c, double d) {
     return Rgba{std::min(1.0, c.r + d), std::min(1.0, c.g + d), std::min(1.0, c.b + d), c.a};
 }
 
-void modal_panel(cairo_t* cr, double x, double y, double w, double h, const Palette& p) {
-    gfx::rounded(cr, x, y + 6, w, h, 16);
-    cairo_set_source_rgba(cr, 0, 0, 0, 0.35);
-    cairo_fill(cr);
-    gfx::rounded(cr, x, y, w, h, 16);
-    cairo_pattern_t* g = cairo_pattern_create_linear(0, y, 0, y + h);
-    cairo_pattern_add_color_stop_rgba(g, 0, p.panel_top.r, p.panel_top.g, p.panel_top.b,
-                                      p.panel_top.a);
-    cairo_pattern_add_color_stop_rgba(g, 1, p.panel_bottom.r, p.panel_bottom.g, p.panel_bottom.b,
-                                      p.panel_bottom.a);
-    cairo_set_source(cr, g);
-    cairo_fill_preserve(cr);
-    cairo_pattern_destroy(g);
-    gfx::set(cr, p.panel_edge);
-    cairo_set_line_width(cr, 1);
-    cairo_stroke(cr);
-}
-
 void button(cairo_t* cr, double x, double y, double w, double h, const std::string& label,
             bool primary, bool hot, const Palette& p) {
     gfx::rounded(cr, x, y, w, h, 8);
@@ -423,7 +405,7 @@ void App::paint_settings(cairo_t* cr, double W, double H) {
     cairo_fill(cr);
     const double pw = std::min(W - 40, 980.0), ph = std::min(H - 40, 700.0);
     const double x = (W - pw) / 2, y = (H - ph) / 2;
-    modal_panel(cr, x, y, pw, ph, p);
+    gfx::modal_panel(cr, x, y, pw, ph, p);
     m_over_hits.push_back(Hit{x, y, pw, ph, "set:pane", 0, ""});
 
     gfx::TextStyle title = ts(17, true);
@@ -503,7 +485,7 @@ void App::paint_languages(cairo_t* cr, double W, double H) {
     cairo_fill(cr);
     const double pw = std::min(W - 60, 860.0), ph = std::min(H - 60, 600.0);
     const double x = (W - pw) / 2, y = (H - ph) / 2;
-    modal_panel(cr, x, y, pw, ph, p);
+    gfx::modal_panel(cr, x, y, pw, ph, p);
     m_over_hits.push_back(Hit{x, y, pw, ph, "lang:panel", 0, ""});
     gfx::TextStyle title = ts(17, true, gfx::Align::Left, true);
     title.max_w = pw - 48;
